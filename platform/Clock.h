@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace qor::platform {
 
@@ -9,5 +10,8 @@ namespace qor::platform {
 std::uint32_t tickCount();
 
 void sleepMs(std::uint32_t milliseconds);
+
+// The local wall-clock time now.
+std::tm localTimeNow();
 
 }  // namespace qor::platform

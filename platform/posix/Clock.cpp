@@ -20,4 +20,11 @@ void sleepMs(std::uint32_t milliseconds) {
     }
 }
 
+std::tm localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
 }  // namespace qor::platform
