@@ -49,6 +49,8 @@ WorkerCount& workerCount() {
 
 }  // namespace
 
+TCommThreadClass CommThreadClass = nullptr;
+
 std::uint32_t openComPort(const std::string& name, std::int32_t baudRate) {
     return platform::serialOpen(name, baudRate);
 }

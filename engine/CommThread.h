@@ -101,6 +101,9 @@ private:
 using TCommThreadClass = TCommThread* (*)(std::int32_t hWindow, TCmd cmd,
                                           const std::string& sPort);
 
+// Set at program start; every run's worker is created through it.
+extern TCommThreadClass CommThreadClass;
+
 template <class T>
 TCommThread* createWorker(std::int32_t hWindow, TCmd cmd, const std::string& sPort) {
     return TCommThread::Create<T>(hWindow, cmd, sPort);
