@@ -1,0 +1,32 @@
+#include "tools/dfu/Crc32.h"
+
+#include <array>
+
+namespace qor::dfu {
+namespace {
+
+constexpr std::array<std::uint32_t, 256> makeTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int bit = 0; bit < 8; ++bit) {
+            c = (c & 1u) ? (c >> 1) ^ 0xEDB88320u : c >> 1;
+        }
+        table[i] = c;
+    }
+    return table;
+}
+
+constexpr auto kTable = makeTable();
+
+}  // namespace
+
+std::uint32_t crc32(std::span<const std::uint8_t> data, std::uint32_t crc) {
+    std::uint32_t c = ~crc;
+    for (const std::uint8_t b : data) {
+        c = kTable[(c ^ b) & 0xFFu] ^ (c >> 8);
+    }
+    return ~c;
+}
+
+}  // namespace qor::dfu
