@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,10 +14,18 @@ struct SplitCase {
     std::vector<std::string> args;
 };
 
+// Test names keep only letters and digits of the command line.
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    for (const char* p = c.commandLine; *p != 0; ++p) {
+        *os << (std::isalnum(static_cast<unsigned char>(*p)) != 0 ? *p : '_');
+    }
+}
+
 class SplitCommandLine : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCommandLine, FollowsTheWindowsRunTimeRules) {
-    EXPECT_EQ(qor::platform::splitCommandLine(GetParam().commandLine), GetParam().args);
+    EXPECT_EQ(qor::platform::splitCommandLine(GetParam().commandLine), GetParam().args)
+        << GetParam().commandLine;
 }
 
 INSTANTIATE_TEST_SUITE_P(

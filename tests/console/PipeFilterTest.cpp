@@ -40,6 +40,10 @@ struct FilterCase {
     std::vector<std::string> linesAtFlush;
 };
 
+void PrintTo(const FilterCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class SBCSFilter : public ::testing::TestWithParam<FilterCase> {};
 
 TEST_P(SBCSFilter, SplitsAtTheMarker) {
