@@ -126,16 +126,17 @@ bool TOruCustomConsoleApp::waitLoop() {
     platform::WaitResult wait = platform::WaitResult::TimedOut;
     do {
         wait = platform::processWait(fProcessInfo, fTimeSlice);
+        if (wait == platform::WaitResult::Failed) {
+            recordOsError();  // before anything else can overwrite the system's error
+            result = false;
+        }
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-        fElapsedTime = static_cast<std::uint32_t>(elapsed.count());
+        fElapsedTime = static_cast<std::uint32_t>(elapsed.count());  // low 32 bits
         if (fMaxExecTime != cOruInfinite) {
             fTimeToLive = fMaxExecTime > fElapsedTime ? fMaxExecTime - fElapsedTime : 0;
         }
-        if (wait == platform::WaitResult::Failed) {
-            recordOsError();
-            result = false;
-        } else if (fTimeSlice != cOruInfinite) {
+        if (wait != platform::WaitResult::Failed && fTimeSlice != cOruInfinite) {
             // Also once after the child has ended, so that its last output is read here.
             TriggerWork();
         }
