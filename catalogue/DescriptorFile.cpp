@@ -45,11 +45,11 @@ std::uint16_t readNumberLine(std::istream& file, int lineNumber, std::string_vie
     const std::string value = getKeyValue(readLine(file), key);
     const std::optional<std::int32_t> number = parseInteger(value);
     if (!number) {
-        const std::string where =
-            "Descriptor file line " + std::to_string(lineNumber) + " (" + std::string(key) + "): ";
-        throw EDescriptorFile(where + (value.empty()
-                                           ? std::string("no value")
-                                           : shownValue(value) + " is not a valid integer"));
+        const std::string where = "Descriptor file line " + std::to_string(lineNumber) + ": ";
+        const std::string expected = "\"" + std::string(key) + "=\"";
+        throw EDescriptorFile(where + (value.empty() ? "no " + expected + " value"
+                                                     : expected + " value " + shownValue(value) +
+                                                           " is not a valid integer"));
     }
     // Only the low 16 bits are kept: -1 gives 0xFFFF, 65536 gives 0.
     return static_cast<std::uint16_t>(static_cast<std::uint32_t>(*number));

@@ -67,7 +67,10 @@ OpenSslPtr<EVP_PKEY> readKey(const std::string& pem, bool isPrivate) {
     if (!key) {
         fail(isPrivate ? "not a PEM private key" : "not a PEM public key");
     }
-    if (!EVP_PKEY_is_a(key.get(), "EC") || EVP_PKEY_get_bits(key.get()) != 256) {
+    char curve[64] = {};
+    if (!EVP_PKEY_is_a(key.get(), "EC") ||
+        EVP_PKEY_get_group_name(key.get(), curve, sizeof curve, nullptr) != 1 ||
+        std::string(curve) != "prime256v1") {
         fail("the key is not an ECDSA P-256 key");
     }
     return key;
