@@ -83,7 +83,9 @@ RunEnd runEndFor(const std::exception_ptr& error, TCmd cmd) {
 TCommThread::TCommThread(std::int32_t hWindow, TCmd cmd, const std::string& sPort)
     : FCmd(cmd), FhWindow(hWindow), FsPort(sPort) {}
 
-TCommThread::~TCommThread() { closePort(); }
+TCommThread::~TCommThread() {
+    closePort();
+}
 
 int TCommThread::liveWorkers() {
     WorkerCount& count = workerCount();
@@ -116,7 +118,9 @@ void TCommThread::start() {
 
 void TCommThread::work() {}
 
-void TCommThread::runWork() { work(); }
+void TCommThread::runWork() {
+    work();
+}
 
 void TCommThread::Execute() {
     std::exception_ptr error;
@@ -144,9 +148,8 @@ void TCommThread::Execute() {
     post(end.code, end.value);
 }
 
-void TCommThread::sendCommand(bool expectAnswer, std::uint8_t cmd, std::uint8_t p1,
-                              std::uint8_t p2, std::uint8_t p3, std::uint8_t p4, std::uint8_t p5,
-                              std::uint8_t p6) {
+void TCommThread::sendCommand(bool expectAnswer, std::uint8_t cmd, std::uint8_t p1, std::uint8_t p2,
+                              std::uint8_t p3, std::uint8_t p4, std::uint8_t p5, std::uint8_t p6) {
     if (cmd == kResetCommand) {
         std::fill_n(FTxBuffer, 8, std::uint8_t{0});
     } else {
@@ -217,7 +220,9 @@ void TCommThread::setProgress(std::int32_t position, std::int32_t total) {
     }
 }
 
-void TCommThread::resetProgress() { FnProgres = 0; }
+void TCommThread::resetProgress() {
+    FnProgres = 0;
+}
 
 void TCommThread::reopenPort(std::int32_t baudRate) {
     closePort();

@@ -47,7 +47,7 @@ struct RunEnd {
 RunEnd runEndFor(const std::exception_ptr& error, TCmd cmd);
 
 class TCommThread {
-public:
+  public:
     static constexpr std::size_t kBufferSize = 1501;
 
     virtual ~TCommThread();
@@ -68,7 +68,7 @@ public:
     // Waits until no worker is alive or timeoutMs passed; true when none is alive.
     static bool waitForWorkers(std::uint32_t timeoutMs);
 
-protected:
+  protected:
     TCommThread(std::int32_t hWindow, TCmd cmd, const std::string& sPort);
 
     virtual void work();
@@ -93,13 +93,12 @@ protected:
     std::uint32_t FhPort = INVALID_HANDLE_VALUE_32;
     std::int32_t FnProgres = 0;
 
-private:
+  private:
     void start();
 };
 
 // The class through which the window creates every worker.
-using TCommThreadClass = TCommThread* (*)(std::int32_t hWindow, TCmd cmd,
-                                          const std::string& sPort);
+using TCommThreadClass = TCommThread* (*)(std::int32_t hWindow, TCmd cmd, const std::string& sPort);
 
 // Set at program start; every run's worker is created through it.
 extern TCommThreadClass CommThreadClass;

@@ -24,7 +24,7 @@ inline constexpr std::int32_t cEX_KE_ANSWER = 104;
 
 // A failure the worker detected. The message is diagnostic only; nothing shows it.
 class EQor : public std::runtime_error {
-public:
+  public:
     explicit EQor(std::int32_t code) : std::runtime_error(""), iException(code) {}
     EQor(std::int32_t code, const std::string& sMsg) : std::runtime_error(sMsg), iException(code) {}
     EQor(std::int32_t code, std::int32_t iInfo)

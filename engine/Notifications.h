@@ -7,19 +7,19 @@
 namespace qor {
 
 // Notification codes.
-inline constexpr std::uint32_t kNotifySuccess = 0;     // value: the worker's command
-inline constexpr std::uint32_t kNotifyProgress = 1;    // value: percent 0..99
-inline constexpr std::uint32_t kNotifyFailure = 10;    // value: error code, or 0
-inline constexpr std::uint32_t kNotifyNoAnswer = 13;   // value: the worker's command
-inline constexpr std::uint32_t kNotifyClass = 20;      // value: class code
-inline constexpr std::uint32_t kNotifyVersion = 21;    // value: version word
-inline constexpr std::uint32_t kNotifyPlatform = 22;   // value: platform code
-inline constexpr std::uint32_t kNotifyPrint = 23;      // value: print code
+inline constexpr std::uint32_t kNotifySuccess = 0;       // value: the worker's command
+inline constexpr std::uint32_t kNotifyProgress = 1;      // value: percent 0..99
+inline constexpr std::uint32_t kNotifyFailure = 10;      // value: error code, or 0
+inline constexpr std::uint32_t kNotifyNoAnswer = 13;     // value: the worker's command
+inline constexpr std::uint32_t kNotifyClass = 20;        // value: class code
+inline constexpr std::uint32_t kNotifyVersion = 21;      // value: version word
+inline constexpr std::uint32_t kNotifyPlatform = 22;     // value: platform code
+inline constexpr std::uint32_t kNotifyPrint = 23;        // value: print code
 inline constexpr std::uint32_t kNotifyUpdateClass = 25;  // value: module update class
-inline constexpr std::uint32_t kNotifySelected = 26;   // value: the worker's command
-inline constexpr std::uint32_t kNotifyScan = 27;       // value: catalogue index
-inline constexpr std::uint32_t kNotifyNoFirmware = 29;  // value: 0
-inline constexpr std::uint32_t kNotifyText = 100;      // value: shared text slot 0 or 1
+inline constexpr std::uint32_t kNotifySelected = 26;     // value: the worker's command
+inline constexpr std::uint32_t kNotifyScan = 27;         // value: catalogue index
+inline constexpr std::uint32_t kNotifyNoFirmware = 29;   // value: 0
+inline constexpr std::uint32_t kNotifyText = 100;        // value: shared text slot 0 or 1
 
 // The window message the notifications travel as on Windows.
 inline constexpr std::uint32_t WM_USER_NOTIFY = 0x0400;

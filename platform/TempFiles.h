@@ -9,7 +9,7 @@ namespace qor::platform {
 // POSIX, where the temporary directory is shared by all users, a fresh private folder (0700)
 // inside it, or inside a per-user directory when the temporary directory forbids execution.
 struct ToolDirectory {
-    std::string path;  // ends with the path separator
+    std::string path;        // ends with the path separator
     bool ownFolder = false;  // created for this run, removed by removeToolDirectory
 };
 

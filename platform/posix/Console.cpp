@@ -16,9 +16,13 @@ void onSignal(int) {
 
 }  // namespace
 
-bool stdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool stdinIsTerminal() {
+    return isatty(STDIN_FILENO) == 1;
+}
 
-bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool stderrIsTerminal() {
+    return isatty(STDERR_FILENO) == 1;
+}
 
 void onInterrupt(void (*handler)()) {
     interruptHandler = handler;

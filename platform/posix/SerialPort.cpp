@@ -21,18 +21,41 @@ int toFd(SerialHandle handle) {
 
 bool speedFor(std::int32_t baudRate, speed_t& speed) {
     switch (baudRate) {
-        case 1200: speed = B1200; return true;
-        case 2400: speed = B2400; return true;
-        case 4800: speed = B4800; return true;
-        case 9600: speed = B9600; return true;
-        case 19200: speed = B19200; return true;
-        case 38400: speed = B38400; return true;
-        case 57600: speed = B57600; return true;
-        case 115200: speed = B115200; return true;
-        case 230400: speed = B230400; return true;
-        case 460800: speed = B460800; return true;
-        case 921600: speed = B921600; return true;
-        default: return false;
+        case 1200:
+            speed = B1200;
+            return true;
+        case 2400:
+            speed = B2400;
+            return true;
+        case 4800:
+            speed = B4800;
+            return true;
+        case 9600:
+            speed = B9600;
+            return true;
+        case 19200:
+            speed = B19200;
+            return true;
+        case 38400:
+            speed = B38400;
+            return true;
+        case 57600:
+            speed = B57600;
+            return true;
+        case 115200:
+            speed = B115200;
+            return true;
+        case 230400:
+            speed = B230400;
+            return true;
+        case 460800:
+            speed = B460800;
+            return true;
+        case 921600:
+            speed = B921600;
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -118,7 +141,9 @@ bool serialClearError(SerialHandle handle) {
     return tcgetattr(toFd(handle), &tio) == 0;
 }
 
-bool serialPurge(SerialHandle handle) { return tcflush(toFd(handle), TCIOFLUSH) == 0; }
+bool serialPurge(SerialHandle handle) {
+    return tcflush(toFd(handle), TCIOFLUSH) == 0;
+}
 
 bool serialWrite(SerialHandle handle, const void* data, std::uint32_t count,
                  std::uint32_t& written) {

@@ -66,8 +66,8 @@ ToolDirectory createToolDirectory() {
             return {dir, true};
         }
     }
-    throw std::runtime_error("No temporary folder that allows running the DFU tool (tried " +
-                             tmp + ", $XDG_RUNTIME_DIR and ~/.cache)");
+    throw std::runtime_error("No temporary folder that allows running the DFU tool (tried " + tmp +
+                             ", $XDG_RUNTIME_DIR and ~/.cache)");
 }
 
 void removeToolDirectory(const ToolDirectory& directory) {
@@ -76,8 +76,12 @@ void removeToolDirectory(const ToolDirectory& directory) {
     }
 }
 
-std::string toolProgramName() { return "qor_ble_dfu"; }
+std::string toolProgramName() {
+    return "qor_ble_dfu";
+}
 
-bool makeExecutable(const std::string& path) { return chmod(path.c_str(), 0700) == 0; }
+bool makeExecutable(const std::string& path) {
+    return chmod(path.c_str(), 0700) == 0;
+}
 
 }  // namespace qor::platform

@@ -4,9 +4,13 @@
 
 namespace qor::platform {
 
-std::uint32_t tickCount() { return static_cast<std::uint32_t>(GetTickCount()); }
+std::uint32_t tickCount() {
+    return static_cast<std::uint32_t>(GetTickCount());
+}
 
-void sleepMs(std::uint32_t milliseconds) { Sleep(milliseconds); }
+void sleepMs(std::uint32_t milliseconds) {
+    Sleep(milliseconds);
+}
 
 std::tm localTimeNow() {
     const std::time_t now = std::time(nullptr);

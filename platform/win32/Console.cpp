@@ -20,9 +20,13 @@ BOOL WINAPI onControl(DWORD type) {
 
 }  // namespace
 
-bool stdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+bool stdinIsTerminal() {
+    return _isatty(_fileno(stdin)) != 0;
+}
 
-bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool stderrIsTerminal() {
+    return _isatty(_fileno(stderr)) != 0;
+}
 
 void onInterrupt(void (*handler)()) {
     interruptHandler = handler;

@@ -16,8 +16,8 @@ std::span<const std::uint8_t> findResource(const std::string& name) {
     HGLOBAL loaded = info != nullptr ? LoadResource(nullptr, info) : nullptr;
     const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
     if (data == nullptr) {
-        throw std::runtime_error("Resource " + name + " not found: " +
-                                 systemErrorText(GetLastError()));
+        throw std::runtime_error("Resource " + name +
+                                 " not found: " + systemErrorText(GetLastError()));
     }
     return {static_cast<const std::uint8_t*>(data), SizeofResource(nullptr, info)};
 }

@@ -30,8 +30,8 @@ SerialHandle serialOpen(const std::string& name, std::int32_t baudRate) {
         return kInvalidSerialHandle;
     }
     const std::wstring path = L"\\\\.\\" + widen(name);
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return kInvalidSerialHandle;
     }

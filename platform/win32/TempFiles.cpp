@@ -19,8 +19,12 @@ ToolDirectory createToolDirectory() {
 
 void removeToolDirectory(const ToolDirectory&) {}
 
-std::string toolProgramName() { return "qor_ble_dfu.exe"; }
+std::string toolProgramName() {
+    return "qor_ble_dfu.exe";
+}
 
-bool makeExecutable(const std::string&) { return true; }
+bool makeExecutable(const std::string&) {
+    return true;
+}
 
 }  // namespace qor::platform

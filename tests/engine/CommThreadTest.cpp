@@ -27,7 +27,7 @@ using test::PtyPeer;
 // A worker whose work is a test script; the script is handed over through a global because the
 // window-facing Create only passes (window, command, port).
 class ScriptedWorker : public TCommThread {
-public:
+  public:
     static inline std::function<void(ScriptedWorker&)> nextScript;
 
     ScriptedWorker(std::int32_t hWindow, TCmd cmd, const std::string& sPort)
@@ -40,14 +40,14 @@ public:
     void progress(std::int32_t position, std::int32_t total) { setProgress(position, total); }
     void reopen(std::int32_t baud) { reopenPort(baud); }
 
-protected:
+  protected:
     void work() override {
         if (script_) {
             script_(*this);
         }
     }
 
-private:
+  private:
     std::function<void(ScriptedWorker&)> script_;
 };
 
@@ -55,13 +55,12 @@ const Bytes kReset(8, 0x00);
 const Bytes kCmd1 = {0x81, 0, 0, 0, 0, 0, 0, 0xAA};
 
 class CommThreadTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         cancelFlag = false;
         // The port must be free again when the final notification is posted.
         recorder_ = std::make_unique<NotificationRecorder>([this](const test::Posted& p) {
-            if (p.code == kNotifySuccess || p.code == kNotifyFailure ||
-                p.code == kNotifyNoAnswer) {
+            if (p.code == kNotifySuccess || p.code == kNotifyFailure || p.code == kNotifyNoAnswer) {
                 const auto h = platform::serialOpen(peer_.path(), 9600);
                 portFreeAtEnd_ = h != platform::kInvalidSerialHandle;
                 platform::serialClose(h);
@@ -111,10 +110,10 @@ TEST(Crc8, CheckValuesAndCommandFrames) {
         std::array<std::uint8_t, 7> head;
         std::uint8_t crc;
     };
-    for (const Frame& f : {Frame{{0x81, 0, 0, 0, 0, 0, 0}, 0xAA}, Frame{{0x82, 0x30, 0, 0, 0, 0, 0}, 0x00},
-                           Frame{{0x83, 0x30, 2, 0, 0, 0, 0}, 0xBE},
-                           Frame{{0x83, 0x30, 0, 0, 0, 0, 0}, 0x3D},
-                           Frame{{0x83, 0x30, 1, 0, 0, 0, 0}, 0xF0}}) {
+    for (const Frame& f :
+         {Frame{{0x81, 0, 0, 0, 0, 0, 0}, 0xAA}, Frame{{0x82, 0x30, 0, 0, 0, 0, 0}, 0x00},
+          Frame{{0x83, 0x30, 2, 0, 0, 0, 0}, 0xBE}, Frame{{0x83, 0x30, 0, 0, 0, 0, 0}, 0x3D},
+          Frame{{0x83, 0x30, 1, 0, 0, 0, 0}, 0xF0}}) {
         EXPECT_EQ(calculateCRC8(f.head.data(), 7), f.crc);
     }
 }
@@ -305,12 +304,12 @@ TEST_F(CommThreadTest, PortsThatCannotBeOpenedEndWithError10BeforeAnyWrite) {
 
 TEST_F(CommThreadTest, ProgressIsClampedAndPostedOnlyOnChange) {
     start([](ScriptedWorker& w) {
-        w.progress(5, 0);     // 0: nothing new
+        w.progress(5, 0);      // 0: nothing new
         w.progress(150, 100);  // 99
         w.progress(150, 100);  // same again: no post
-        w.progress(-3, 100);  // 0
-        w.progress(1, 2);     // 49
-        w.progress(2, 2);     // 99
+        w.progress(-3, 100);   // 0
+        w.progress(1, 2);      // 49
+        w.progress(2, 2);      // 99
     });
     expectResets();
     EXPECT_EQ(finish().code, kNotifySuccess);

@@ -22,7 +22,9 @@ NotificationRecorder::NotificationRecorder(std::function<void(const Posted&)> on
     });
 }
 
-NotificationRecorder::~NotificationRecorder() { unregisterNotificationSink(handle_); }
+NotificationRecorder::~NotificationRecorder() {
+    unregisterNotificationSink(handle_);
+}
 
 bool NotificationRecorder::waitForEnd(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);

@@ -19,7 +19,7 @@ struct Posted {
 };
 
 class NotificationRecorder {
-public:
+  public:
     // onPost runs in the worker's thread for every notification, before it is recorded.
     explicit NotificationRecorder(std::function<void(const Posted&)> onPost = {});
     ~NotificationRecorder();
@@ -35,7 +35,7 @@ public:
     // The final notification; code 0xFFFFFFFF when none came.
     Posted end() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<Posted> posted_;

@@ -12,7 +12,7 @@
 namespace qor::test {
 
 class PtyPeer {
-public:
+  public:
     PtyPeer();
     ~PtyPeer();
     PtyPeer(const PtyPeer&) = delete;
@@ -32,7 +32,7 @@ public:
     // Line speed the slave side was set to (the peer sees what the host configured).
     speed_t speed() const;
 
-private:
+  private:
     int master_ = -1;
     int keepSlave_ = -1;  // keeps the pair alive while the code under test closes and reopens
     std::string path_;
