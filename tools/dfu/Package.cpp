@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <array>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "tools/dfu/Crc32.h"
+#include "tools/dfu/DfuSystem.h"
 #include "tools/dfu/InitPacket.h"
 #include "tools/dfu/Sha256.h"
 
@@ -348,14 +346,9 @@ std::optional<Package> readPackage(std::span<const std::uint8_t> archive, std::s
 }
 
 std::optional<Package> readPackageFile(const std::string& path, std::string& error) {
-    const std::filesystem::path fsPath(std::u8string(path.begin(), path.end()));
-    std::ifstream in(fsPath, std::ios::binary);
     std::vector<std::uint8_t> bytes;
-    if (in) {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    if (!in && !in.eof()) {
-        error = "Package file " + path + " could not be read";
+    if (!readFileBytes(path, bytes)) {
+        error = "Package file " + path + " could not be read: " + lastSystemErrorText();
         return std::nullopt;
     }
     std::string detail;

@@ -1,0 +1,46 @@
+// Nordic Secure DFU client over a serial line: sends the images of a package to the
+// bootloader and reports what happens as output lines through a callback (it never prints).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "tools/dfu/Package.h"
+
+namespace qor::dfu {
+
+struct DfuOptions {
+    std::uint32_t baudRate = 57600;
+    std::uint32_t connectDelayMs = 3000;  // before the port is opened
+    // A response must start within this time after its request has left the line.
+    std::uint32_t responseTimeoutMs = 1000;
+    // Pings until the bootloader answers (it may still be starting).
+    std::uint32_t pingTries = 20;
+    std::uint32_t pingTimeoutMs = 250;
+    // Sends of one object before its checksum mismatch ends the transfer.
+    std::uint32_t objectTries = 3;
+};
+
+class DfuClient {
+  public:
+    using LineSink = std::function<void(const std::string& line)>;
+
+    DfuClient(LineSink sink, DfuOptions options = {});
+
+    // Opens the port and sends every image of a validated package. Reports "Start programming.",
+    // the progress lines "position/total", then "Device programmed." or one "Error: ..." line.
+    bool program(const std::string& port, const Package& package);
+
+    // Bytes written to and read from the line by the last program() call.
+    std::uint64_t bytesSent() const { return bytesSent_; }
+    std::uint64_t bytesReceived() const { return bytesReceived_; }
+
+  private:
+    LineSink sink_;
+    DfuOptions options_;
+    std::uint64_t bytesSent_ = 0;
+    std::uint64_t bytesReceived_ = 0;
+};
+
+}  // namespace qor::dfu
