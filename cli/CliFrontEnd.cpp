@@ -13,9 +13,9 @@ namespace qor::cli {
 CliFrontEnd::CliFrontEnd(CliOptions options, std::ostream& out, std::ostream& err,
                          bool drawProgress)
     : options_(std::move(options)), out_(out), err_(err), drawProgress_(drawProgress) {
-    hWindow_ = registerNotificationSink([this](std::uint32_t code, std::int32_t value) {
+    hWindow_ = registerNotificationSink([this](const Notification& notification) {
         std::lock_guard lock(mutex_);
-        queue_.push_back({code, value});
+        queue_.push_back(notification);
         posted_.notify_one();
     });
 }
@@ -32,14 +32,14 @@ int CliFrontEnd::run() {
     startRun(TCmd::tCMD0);
     int status = kExitOtherFailure;
     while (running_) {
-        Posted next{};
+        Notification next;
         {
             std::unique_lock lock(mutex_);
             posted_.wait(lock, [this] { return !queue_.empty(); });
             next = queue_.front();
             queue_.pop_front();
         }
-        handleNotification(*this, next.code, next.value);
+        handleNotification(*this, next);
         if (next.code == kNotifySuccess) {
             status = kExitSuccess;
         } else if (next.code == kNotifyFailure) {

@@ -36,10 +36,6 @@ class CliFrontEnd : public RunDisplays {
     void restartDelay(std::uint32_t milliseconds) override;
 
   private:
-    struct Posted {
-        std::uint32_t code;
-        std::int32_t value;
-    };
     bool prepareRun();
     void clearProgressLine();
 
@@ -50,7 +46,7 @@ class CliFrontEnd : public RunDisplays {
     bool progressShown_ = false;
     std::mutex mutex_;
     std::condition_variable posted_;
-    std::deque<Posted> queue_;
+    std::deque<Notification> queue_;
     std::int32_t hWindow_;
     bool running_ = false;
     std::uint32_t restarts_ = 0;

@@ -133,10 +133,4 @@ void TKECommThread::work() {
     }
 }
 
-// TODO(block bootloader): the block bootloader transfer is not built yet; every kind-4 image
-// ends the run as "no update available" until it is.
-void TKECommThread::updateByBlockBootloader(std::int32_t /*index*/) {
-    throw EQor(cEX_NO_UPDATE);
-}
-
 }  // namespace qor

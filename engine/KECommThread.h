@@ -37,6 +37,17 @@ class TKECommThread : public TCommThread {
 
     // Block bootloader transfer (kind 4); returns with the port open at 57600 baud.
     void updateByBlockBootloader(std::int32_t index);
+    // Completes the frame whose data the caller put into FTxBuffer, writes it, pauses 5 ms.
+    void sendBlockFrame(std::uint8_t header, std::int32_t dataLength);
+    void startAnswerTimer();
+    // One complete frame with a matching check value into FRxBuffer; EQor 100 at the deadline.
+    void receiveBlockFrame();
+    // The same; false at the deadline.
+    bool tryReceiveBlockFrame();
+    void powerOnHandshake();
+    void announceImage(std::uint32_t size, std::uint32_t length);
+    void writeImageBlock(std::uint32_t offset, std::uint32_t count, const std::uint8_t* bytes);
+    void finishImage();
 
     // DFU tool transfer (kind 5); returns with the port closed.
     void updateByDfuTool(std::int32_t index);
@@ -51,6 +62,11 @@ class TKECommThread : public TCommThread {
     std::int32_t FRxDataLength = 0;
     std::uint32_t FRxTimeout = 0;
     TOruAnsiSBCSPipeFilter* fOutFilter = nullptr;
+
+  private:
+    // Starts the answer timer, receives until a long frame arrives (short ones are passed
+    // over) and judges its status.
+    void awaitBlockAnswer();
 };
 
 }  // namespace qor

@@ -92,6 +92,16 @@ std::string failureText(std::int32_t errorCode, const std::string& portText) {
 }
 
 void handleNotification(RunDisplays& displays, std::uint32_t code, std::int32_t value) {
+    Notification notification{code, value, {}};
+    if (code == kNotifyText) {
+        notification.text = textSlot(value == 1 ? 1 : 0);
+    }
+    handleNotification(displays, notification);
+}
+
+void handleNotification(RunDisplays& displays, const Notification& notification) {
+    const std::uint32_t code = notification.code;
+    const std::int32_t value = notification.value;
     switch (code) {
         case kNotifySuccess: {
             displays.setProgressBar(100);

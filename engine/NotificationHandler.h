@@ -8,6 +8,7 @@
 #include <string>
 
 #include "engine/CommThread.h"
+#include "engine/Notifications.h"
 
 namespace qor {
 
@@ -34,7 +35,10 @@ class RunDisplays {
 
 inline constexpr std::uint32_t kRestartDelayMs = 1500;
 
-// Handles one notification; unknown codes are ignored.
+// Handles one notification; unknown codes are ignored. Notification 100 shows the line it
+// carries.
+void handleNotification(RunDisplays& displays, const Notification& notification);
+// The same for a bare (code, value) pair: notification 100 shows the slot's current line.
 void handleNotification(RunDisplays& displays, std::uint32_t code, std::int32_t value);
 
 // The text the handler shows for the error value of notification 10.

@@ -1,5 +1,7 @@
 #include "engine/Notifications.h"
 
+#include "engine/RunState.h"
+
 #include <map>
 #include <mutex>
 
@@ -30,6 +32,11 @@ std::int32_t registerNotificationSink(NotificationSink sink) {
     return handle;
 }
 
+std::int32_t registerNotificationSink(std::function<void(std::uint32_t, std::int32_t)> sink) {
+    return registerNotificationSink(
+        [sink = std::move(sink)](const Notification& n) { sink(n.code, n.value); });
+}
+
 void unregisterNotificationSink(std::int32_t hWindow) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
@@ -37,12 +44,16 @@ void unregisterNotificationSink(std::int32_t hWindow) {
 }
 
 void postNotification(std::int32_t hWindow, std::uint32_t code, std::int32_t value) {
+    Notification notification{code, value, {}};
+    if (code == kNotifyText) {
+        notification.text = textSlot(value == 1 ? 1 : 0);
+    }
     Registry& r = registry();
     // Sinks only enqueue, so holding the lock across the call is short and keeps removal safe.
     std::lock_guard lock(r.mutex);
     const auto it = r.sinks.find(hWindow);
     if (it != r.sinks.end() && it->second) {
-        it->second(code, value);
+        it->second(notification);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace qor {
 
@@ -24,11 +25,22 @@ inline constexpr std::uint32_t kNotifyText = 100;        // value: shared text s
 // The window message the notifications travel as on Windows.
 inline constexpr std::uint32_t WM_USER_NOTIFY = 0x0400;
 
+// One notification as a receiver gets it. Notification 100 also carries the line its text slot
+// held when the worker posted it: the worker may store its next line before the receiver gets
+// round to this one, and reading the slot then would lose a line.
+struct Notification {
+    std::uint32_t code = 0;
+    std::int32_t value = 0;
+    std::string text;
+};
+
 // Receives notifications. Called on the posting thread; must not block.
-using NotificationSink = std::function<void(std::uint32_t code, std::int32_t value)>;
+using NotificationSink = std::function<void(const Notification&)>;
 
 // Registers a sink and returns its 32-bit handle (never 0).
 std::int32_t registerNotificationSink(NotificationSink sink);
+// The same for a receiver that only takes the two numbers (it reads text slots itself).
+std::int32_t registerNotificationSink(std::function<void(std::uint32_t, std::int32_t)> sink);
 
 // Removes a sink; once this returns the sink is never called again.
 void unregisterNotificationSink(std::int32_t hWindow);

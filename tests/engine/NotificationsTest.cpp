@@ -61,6 +61,25 @@ TEST(NotificationChannel, DeliversInOrderAndDropsUnknownHandles) {
     }
 }
 
+TEST(NotificationChannel, TextNotificationCarriesTheLineItWasPostedFor) {
+    std::vector<Notification> got;
+    const std::int32_t h =
+        registerNotificationSink([&got](const Notification& n) { got.push_back(n); });
+    setTextSlot(0, "Device programmed.");
+    postNotification(h, kNotifyText, 0);
+    setTextSlot(0, "complete");  // the next line before anyone handled the first
+    postNotification(h, kNotifyText, 0);
+    setTextSlot(1, "CL26156 PF18 PR35 V1 B4 [QOR-BL]");
+    postNotification(h, kNotifyText, 1);
+    postNotification(h, kNotifyProgress, 5);
+    unregisterNotificationSink(h);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0].text, "Device programmed.");
+    EXPECT_EQ(got[1].text, "complete");
+    EXPECT_EQ(got[2].text, "CL26156 PF18 PR35 V1 B4 [QOR-BL]");
+    EXPECT_EQ(got[3].text, "");
+}
+
 TEST(TextSlots, ReaderAlwaysSeesAWholeLine) {
     const std::string a(1000, 'a');
     const std::string b(2000, 'b');
