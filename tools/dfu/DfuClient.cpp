@@ -128,7 +128,7 @@ class DfuFailure : public std::runtime_error {
 };
 
 // Which part of the transfer is running: it names the failure.
-enum class Phase { Connect, Init, Firmware };
+enum class Phase { Ping, Setup, Init, Firmware };
 
 struct ObjectState {
     std::uint32_t maxSize = 0;
@@ -147,8 +147,10 @@ class Link {
 
     [[noreturn]] void fail() const {
         switch (phase_) {
-            case Phase::Connect:
+            case Phase::Ping:
                 throw DfuFailure("No ping response after opening COM port");
+            case Phase::Setup:
+                throw DfuFailure("Bootloader stopped answering after the ping");
             case Phase::Init:
                 throw DfuFailure("Failed to send init packet");
             case Phase::Firmware:
@@ -247,7 +249,7 @@ class Link {
     std::uint64_t& sent_;
     std::uint64_t& received_;
     SlipDecoder decoder_;
-    Phase phase_ = Phase::Connect;
+    Phase phase_ = Phase::Ping;
     std::uint32_t pendingWireMs_ = 0;
 };
 
@@ -270,9 +272,10 @@ class Transfer {
         : link_(link), options_(options), sink_(sink), total_(total) {}
 
     void connect() {
-        link_.setPhase(Phase::Connect);
+        link_.setPhase(Phase::Ping);
         link_.resetInput();
         ping();
+        link_.setPhase(Phase::Setup);
         link_.request(kSetPrn, {0, 0}, 0);
         const Bytes mtu = link_.request(kGetMtu, {}, 2);
         mtu_ = static_cast<std::uint32_t>(mtu[0] | (mtu[1] << 8));
@@ -384,9 +387,12 @@ class Transfer {
             const auto id = static_cast<std::uint8_t>(pingId_++);
             ids.push_back(id);
             link_.send(slipEncode(Bytes{kPing, id}));
-            // A late answer to an earlier ping counts as well.
-            while (const auto response = link_.await(kPing, options_.pingTimeoutMs)) {
-                if (response->size() >= 4 && (*response)[2] == kSuccess &&
+            const std::uint32_t start = platform::tickCount();
+            for (std::uint32_t waited = 0; waited < options_.pingTimeoutMs;
+                 waited = platform::tickCount() - start) {
+                const auto response = link_.await(kPing, options_.pingTimeoutMs - waited);
+                // A late answer to an earlier ping counts as well.
+                if (response && response->size() >= 4 && (*response)[2] == kSuccess &&
                     std::ranges::find(ids, (*response)[3]) != ids.end()) {
                     return;
                 }
