@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/SerialPort.h"
+#include "tests/dfu/DfuTestSupport.h"
 #include "tools/dfu/DfuTool.h"
 
 extern char** environ;
@@ -193,19 +194,11 @@ TEST(DfuSimulator, BuiltInPackageEndToEnd) {
     EXPECT_EQ(version, 0x0205u);
 }
 
-DfuOptions quickOptions() {
-    DfuOptions o;
-    o.responseTimeoutMs = 500;
-    o.pingTries = 3;
-    o.pingTimeoutMs = 100;
-    return o;
-}
-
 Lines runTool(const Simulator& sim, const std::string& package) {
     Lines lines;
     runDfuTool(
         {"--qor", "-cd", "0", "-p", sim.port(), "-pkg", package},
-        [&](const std::string& line) { lines.push_back(line); }, quickOptions());
+        [&](const std::string& line) { lines.push_back(line); }, test::quickDfuOptions());
     return lines;
 }
 

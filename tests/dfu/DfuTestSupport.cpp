@@ -214,6 +214,14 @@ Bytes applicationPackage(const Bytes& image, const Bytes& dat, bool deflate) {
                     {"app.dat", dat, deflate}});
 }
 
+dfu::DfuOptions quickDfuOptions() {
+    dfu::DfuOptions o;
+    o.responseTimeoutMs = 500;
+    o.pingTries = 3;
+    o.pingTimeoutMs = 100;
+    return o;
+}
+
 Bytes applicationPackage(const Bytes& image, bool deflate) {
     return applicationPackage(image, signedInitPacket(applicationFields(image)), deflate);
 }

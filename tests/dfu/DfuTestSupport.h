@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/dfu/DfuClient.h"
+
 namespace qor::test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -59,5 +61,8 @@ Bytes testImage(std::size_t n, std::uint32_t seed = 1);
 // A package with one application image: manifest.json, app.bin, app.dat.
 Bytes applicationPackage(const Bytes& image, bool deflate = true);
 Bytes applicationPackage(const Bytes& image, const Bytes& dat, bool deflate = true);
+
+// Client timing for a peer that answers at once or never: short waits keep failure tests quick.
+dfu::DfuOptions quickDfuOptions();
 
 }  // namespace qor::test

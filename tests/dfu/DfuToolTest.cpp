@@ -17,15 +17,6 @@ using test::Bytes;
 using test::ScriptedBootloader;
 using Lines = std::vector<std::string>;
 
-// Short waits: the peer answers at once or never.
-DfuOptions quickOptions() {
-    DfuOptions o;
-    o.responseTimeoutMs = 500;
-    o.pingTries = 3;
-    o.pingTimeoutMs = 100;
-    return o;
-}
-
 class DfuTool : public ::testing::Test {
   protected:
     DfuTool() {
@@ -44,13 +35,13 @@ class DfuTool : public ::testing::Test {
         return path.string();
     }
 
-    int run(const std::vector<std::string>& args, DfuOptions options = quickOptions()) {
+    int run(const std::vector<std::string>& args, DfuOptions options = test::quickDfuOptions()) {
         lines_.clear();
         return runDfuTool(
             args, [this](const std::string& line) { lines_.push_back(line); }, options);
     }
 
-    int runPackage(const Bytes& zip, DfuOptions options = quickOptions()) {
+    int runPackage(const Bytes& zip, DfuOptions options = test::quickDfuOptions()) {
         return run({"--qor", "-cd", "0", "-p", peer_.path(), "-pkg", writePackage(zip)}, options);
     }
 
