@@ -156,7 +156,7 @@ void handleNotification(RunDisplays& displays, const Notification& notification)
             displays.addReport("Unknown version of radio module.");
             break;
         case kNotifyText:
-            displays.addReport(textSlot(value == 1 ? 1 : 0));
+            displays.addReport(notification.text);
             break;
         default:
             break;

@@ -1,0 +1,123 @@
+// The headless program as a user runs it: its options, its output and its exit status.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CliOptions.h"
+#include "tools/sim/Simulator.h"
+
+namespace qor::cli {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+// Runs the program with standard input from /dev/null (no terminal to answer questions).
+Outcome runCli(const std::string& args) {
+    const std::string command = std::string(QOR_CLI_PATH) + " " + args + " </dev/null 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::string out;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        out.append(buffer, n);
+    }
+    const int raw = ::pclose(pipe);
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out};
+}
+
+class RunningSim {
+  public:
+    explicit RunningSim(sim::Config config)
+        : sim_(std::make_unique<sim::Simulator>(std::move(config))),
+          thread_([this] { sim_->run(); }) {}
+    ~RunningSim() {
+        sim_->stop();
+        thread_.join();
+    }
+    const std::string& path() const { return sim_->slavePath(); }
+
+  private:
+    std::unique_ptr<sim::Simulator> sim_;
+    std::thread thread_;
+};
+
+bool endsWithLine(const std::string& out, const std::string& text) {
+    const std::string tail = " -> " + text + "\n";
+    return out.size() >= tail.size() &&
+           out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST(CliOptions, ParsesEveryOptionAndRefusesWrongUsage) {
+    std::string error;
+    const auto all = parseCliOptions({"--port", "COM3", "--read-info-only", "--no-class-check",
+                                      "--descriptor", "a b.txt", "--max-restarts", "3", "--yes"},
+                                     error);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->port, "COM3");
+    EXPECT_TRUE(all->readInfoOnly);
+    EXPECT_TRUE(all->noClassCheck);
+    EXPECT_EQ(all->descriptorFile, "a b.txt");
+    EXPECT_EQ(all->maxRestarts, 3u);
+    EXPECT_TRUE(all->yes);
+    const auto plain = parseCliOptions({"--port", "COM3"}, error);
+    ASSERT_TRUE(plain);
+    EXPECT_FALSE(plain->maxRestarts);
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{},
+                                                  {"--port"},
+                                                  {"--port", "COM3", "--max-restarts", "x"},
+                                                  {"--port", "COM3", "--max-restarts", "-1"},
+                                                  {"--port", "COM3", "--bogus"}}) {
+        EXPECT_FALSE(parseCliOptions(wrong, error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(parseCliOptions({"--help"}, error));
+}
+
+TEST(CliProgram, UsageErrorsAndTheUnansweredQuestionExitWith2) {
+    EXPECT_EQ(runCli("--bogus").status, 2);
+    EXPECT_EQ(runCli("").status, 2);
+    // No terminal and no --yes: nothing is started.
+    const Outcome unanswered = runCli("--port /dev/qor-no-such-port");
+    EXPECT_EQ(unanswered.status, 2);
+    EXPECT_NE(unanswered.out.find("--yes"), std::string::npos);
+    EXPECT_EQ(runCli("--help").status, 0);
+}
+
+TEST(CliProgram, PortNotReadyExitsWith10) {
+    const Outcome o = runCli("--port /dev/qor-no-such-port --yes");
+    EXPECT_EQ(o.status, 10);
+    EXPECT_TRUE(
+        endsWithLine(o.out, "Aborted because serial port \"/dev/qor-no-such-port\" is not ready!"))
+        << o.out;
+}
+
+TEST(CliProgram, WrongLoggerExitsWith40) {
+    sim::Config config;
+    config.identity.loggerClass = 26000;
+    RunningSim logger(config);
+    const Outcome o = runCli("--port " + logger.path() + " --yes");
+    EXPECT_EQ(o.status, 40);
+    EXPECT_NE(o.out.find(" -> Class 26000 ["), std::string::npos);
+    EXPECT_TRUE(endsWithLine(o.out, "Aborted because no update is available for this logger!"))
+        << o.out;
+}
+
+TEST(CliProgram, SuccessfulUpdateExitsWith0) {
+    RunningSim logger{sim::Config{}};
+    const Outcome o = runCli("--port " + logger.path() + " --yes");
+    EXPECT_EQ(o.status, 0) << o.out;
+    EXPECT_NE(o.out.find(" -> Device programmed.\n"), std::string::npos);
+    EXPECT_NE(o.out.find("V2.05 succesfully completed.\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qor::cli
