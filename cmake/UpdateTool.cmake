@@ -9,10 +9,15 @@ include(${CMAKE_CURRENT_LIST_DIR}/Embed.cmake)
 function(qor_carry_update_tool target)
     add_dependencies(${target} qor_ble_dfu)
     if(WIN32)
+        # The resource compiler reads a copy beside the script, so a rebuilt tool is picked up.
+        set(copy "${CMAKE_CURRENT_BINARY_DIR}/${target}_update_prog.exe")
         set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_update_prog.rc")
-        file(GENERATE OUTPUT "${rc}" CONTENT "UPDATE_PROG RCDATA \"$<TARGET_FILE:qor_ble_dfu>\"\n")
-        target_sources(${target} PRIVATE "${rc}")
-        set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "$<TARGET_FILE:qor_ble_dfu>")
+        add_custom_command(OUTPUT "${copy}"
+                           COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:qor_ble_dfu>" "${copy}"
+                           DEPENDS qor_ble_dfu VERBATIM)
+        file(WRITE "${rc}" "UPDATE_PROG RCDATA \"${copy}\"\n")
+        target_sources(${target} PRIVATE "${rc}" "${copy}")
+        set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS "${copy}")
     else()
         set(lib ${target}_update_prog)
         add_library(${lib} OBJECT)
