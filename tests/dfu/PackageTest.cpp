@@ -172,6 +172,12 @@ TEST(Package, ValidationComparesInitPacketWithItsImage) {
         EXPECT_FALSE(validatePackage(*package, error)) << c.what;
         EXPECT_NE(error.find(c.errorPart), std::string::npos) << c.what << ": " << error;
     }
+    // An empty image with a matching init packet would "succeed" without sending anything.
+    std::string error;
+    const auto empty = readPackage(test::applicationPackage(Bytes{}), error);
+    ASSERT_TRUE(empty) << error;
+    EXPECT_FALSE(validatePackage(*empty, error));
+    EXPECT_NE(error.find("is empty"), std::string::npos) << error;
 }
 
 TEST(Package, ReadsFilesAndNamesAMissingOne) {

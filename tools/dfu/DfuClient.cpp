@@ -139,9 +139,8 @@ struct ObjectState {
 // One open port: SLIP-framed requests out, responses in.
 class Link {
   public:
-    Link(platform::SerialHandle handle, const DfuOptions& options, std::uint64_t& sent,
-         std::uint64_t& received)
-        : handle_(handle), options_(options), sent_(sent), received_(received) {}
+    Link(platform::SerialHandle handle, const DfuOptions& options)
+        : handle_(handle), options_(options) {}
 
     void setPhase(Phase phase) { phase_ = phase; }
 
@@ -164,7 +163,6 @@ class Link {
         std::uint32_t written = 0;
         const bool ok = platform::serialWrite(handle_, wire.data(),
                                               static_cast<std::uint32_t>(wire.size()), written);
-        sent_ += written;
         if (!ok || written != wire.size()) {
             fail();
         }
@@ -194,7 +192,6 @@ class Link {
                                           limit - elapsed, got)) {
                 fail();
             }
-            received_ += got;
             decoder_.feed(std::span(buffer).first(got));
         }
     }
@@ -246,8 +243,6 @@ class Link {
 
     platform::SerialHandle handle_;
     const DfuOptions& options_;
-    std::uint64_t& sent_;
-    std::uint64_t& received_;
     SlipDecoder decoder_;
     Phase phase_ = Phase::Ping;
     std::uint32_t pendingWireMs_ = 0;
@@ -451,8 +446,6 @@ DfuClient::DfuClient(LineSink sink, DfuOptions options)
     : sink_(std::move(sink)), options_(options) {}
 
 bool DfuClient::program(const std::string& port, const Package& package) {
-    bytesSent_ = 0;
-    bytesReceived_ = 0;
     const std::uint64_t total = package.firmwareSize();
     sink_("Start programming.");
     sink_("0/" + std::to_string(total));
@@ -468,7 +461,7 @@ bool DfuClient::program(const std::string& port, const Package& package) {
     }
     PortGuard guard(handle);
     try {
-        Link link(handle, options_, bytesSent_, bytesReceived_);
+        Link link(handle, options_);
         Transfer transfer(link, options_, sink_, total);
         for (const PackageImage& image : package.images) {
             // Every image after the first meets a bootloader that has just restarted.

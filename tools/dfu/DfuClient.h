@@ -32,15 +32,9 @@ class DfuClient {
     // the progress lines "position/total", then "Device programmed." or one "Error: ..." line.
     bool program(const std::string& port, const Package& package);
 
-    // Bytes written to and read from the line by the last program() call.
-    std::uint64_t bytesSent() const { return bytesSent_; }
-    std::uint64_t bytesReceived() const { return bytesReceived_; }
-
   private:
     LineSink sink_;
     DfuOptions options_;
-    std::uint64_t bytesSent_ = 0;
-    std::uint64_t bytesReceived_ = 0;
 };
 
 }  // namespace qor::dfu

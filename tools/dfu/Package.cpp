@@ -160,6 +160,10 @@ bool readMember(const ByteView& zip, std::size_t central, std::size_t dataLimit,
 bool validateImage(const PackageImage& image, std::string& error) {
     const std::string what =
         std::string(imageKindName(image.kind)) + " init packet " + image.datFile;
+    if (image.bin.empty()) {
+        error = std::string(imageKindName(image.kind)) + " image " + image.binFile + " is empty";
+        return false;
+    }
     std::string detail;
     const auto packet = decodeInitPacket(image.dat, detail);
     if (!packet) {
