@@ -1,0 +1,452 @@
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPainter>
+#include <QScreen>
+#include <exception>
+#include <filesystem>
+
+#include "catalogue/Catalogue.h"
+#include "engine/Notifications.h"
+#include "engine/RunState.h"
+#include "platform/Clock.h"
+#include "ui/Confirmation.h"
+#include "ui/InfoWindow.h"
+#include "ui/MessageWindow.h"
+#include "ui/PortList.h"
+#include "ui/ProtocolWindow.h"
+
+namespace qor::ui {
+namespace {
+
+const QString kTitle = QStringLiteral("QOR BLE-Z40 Firmware Update");
+const QString kQuestionSave =
+    QStringLiteral("Do you save your measurements ?\r\nDo you really continue without saving ?");
+const QString kQuestionClears =
+    QStringLiteral("This update clears all measurements!\r\nDo you really continue ?");
+const QString kQuestionClose =
+    QStringLiteral("The update is not finished!\r\nDo you really close the program ?");
+
+// A worker's notification on its way to the window's thread.
+class NotificationEvent : public QEvent {
+  public:
+    NotificationEvent(std::uint32_t code, std::int32_t value)
+        : QEvent(type()), code_(code), value_(value) {}
+
+    static QEvent::Type type() {
+        static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return registered;
+    }
+    std::uint32_t code() const { return code_; }
+    std::int32_t value() const { return value_; }
+
+  private:
+    std::uint32_t code_;
+    std::int32_t value_;
+};
+
+// A sunken line along the top edge, as a separator under the menu bar.
+class TopLine : public QWidget {
+  public:
+    using QWidget::QWidget;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::Dark));
+        painter.drawLine(0, 0, width() - 1, 0);
+        painter.setPen(palette().color(QPalette::Light));
+        painter.drawLine(0, 1, width() - 1, 1);
+    }
+};
+
+template <class Widget>
+Widget* named(Widget* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+}  // namespace
+
+MainWindowSeams MainWindowSeams::program() {
+    MainWindowSeams seams;
+    seams.isServiceMode = &serviceModeUnlocked;
+    seams.applyOptions = &applyStartupOptions;
+    seams.fillPortList = &ui::fillPortList;
+    seams.confirm = &askConfirmation;
+    seams.chooseFile = [](QWidget* parent, const QString& initialDir) {
+        return QFileDialog::getOpenFileName(parent, QString(), initialDir);
+    };
+    seams.showError = [](QWidget* parent, const QString& message) {
+        QMessageBox::critical(parent, QApplication::applicationDisplayName(), message);
+    };
+    seams.alertSound = &QApplication::beep;
+    seams.restartDelay = &platform::sleepMs;
+    return seams;
+}
+
+TfrmMain::TfrmMain(MainWindowSeams seams)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint),
+      FSeams(std::move(seams)),
+      FScale(kMainDesignDpi, FSeams.screenDpi > 0 ? FSeams.screenDpi : screenLogicalDpi()) {
+    setObjectName(QStringLiteral("frmMain"));
+    createControls();
+    FormCreate();
+    FhWindow = registerNotificationSink([this](std::uint32_t code, std::int32_t value) {
+        QCoreApplication::postEvent(this, new NotificationEvent(code, value));
+    });
+    QMetaObject::invokeMethod(
+        this, [this] { ApplicationEvents1Idle(); }, Qt::QueuedConnection);
+}
+
+TfrmMain::~TfrmMain() {
+    unregisterNotificationSink(FhWindow);
+    setWaitCursor(false);
+}
+
+void TfrmMain::createControls() {
+    const LayoutScale& s = FScale;
+
+    menInfo = named(menuBar()->addMenu(QString()), "menInfo");
+    menInfoFirmware = named(menInfo->addAction(QStringLiteral("Firmware")), "menInfoFirmware");
+    menInfoFile = named(menInfo->addAction(QStringLiteral("File version")), "menInfoFile");
+    menInfo->addSeparator();
+    menFileExit = named(menInfo->addAction(QStringLiteral("Exit")), "menFileExit");
+    connect(menInfoFirmware, &QAction::triggered, this, [this] { menInfoFirmwareClick(); });
+    connect(menInfoFile, &QAction::triggered, this, [this] { menInfoFileClick(); });
+    connect(menFileExit, &QAction::triggered, this, [this] { menFileExitClick(); });
+
+    Panel1 = named(new QWidget(this), "Panel1");
+    Panel1->setFixedSize(s.px(444), s.px(201));
+    setCentralWidget(Panel1);
+    Bevel1 = named(new TopLine(Panel1), "Bevel1");
+    Bevel1->setGeometry(s.rect(0, 0, 444, 10));
+
+    Label1 = named(new QLabel(QStringLiteral("Comport:"), Panel1), "Label1");
+    Label1->move(s.px(16), s.px(18));
+    Label1->adjustSize();
+    cbxPort = named(new QComboBox(Panel1), "cbxPort");
+    cbxPort->setEditable(true);
+    cbxPort->setInsertPolicy(QComboBox::NoInsert);
+    cbxPort->setGeometry(s.px(96), s.px(14), s.px(329), cbxPort->sizeHint().height());
+
+    ProgressBar1 = named(new QProgressBar(Panel1), "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(s.rect(16, 57, 409, 33));
+
+    btnProg = named(new QPushButton(QStringLiteral("Update"), Panel1), "btnProg");
+    btnProg->setGeometry(s.rect(50, 107, 139, 41));
+    btnFile = named(new QPushButton(QStringLiteral("File"), Panel1), "btnFile");
+    btnFile->setGeometry(s.rect(127, 107, 69, 41));
+    btnClose = named(new QPushButton(QStringLiteral("Close"), Panel1), "btnClose");
+    btnClose->setGeometry(s.rect(250, 107, 139, 41));
+    btnCancel = named(new QPushButton(QStringLiteral("Cancel"), Panel1), "btnCancel");
+    btnCancel->setGeometry(s.rect(250, 107, 139, 41));
+    btnCancel->hide();
+    connect(btnProg, &QPushButton::clicked, this, [this] { btnProgClick(); });
+    connect(btnFile, &QPushButton::clicked, this, [this] { btnFileClick(); });
+    connect(btnClose, &QPushButton::clicked, this, [this] { btnCloseClick(); });
+    connect(btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
+
+    chkReadInfoOnly =
+        named(new QCheckBox(QStringLiteral("Read info only"), Panel1), "chkReadInfoOnly");
+    chkReadInfoOnly->setGeometry(s.rect(32, 168, 145, 17));
+
+    StatusBar1 = named(new QStatusBar(this), "StatusBar1");
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->setFixedHeight(s.px(19));
+    StatusText = named(new QLabel(StatusBar1), "StatusText");
+    StatusBar1->addWidget(StatusText, 1);
+    setStatusBar(StatusBar1);
+
+    QWidget::setTabOrder(cbxPort, ProgressBar1);
+    QWidget::setTabOrder(ProgressBar1, btnProg);
+    QWidget::setTabOrder(btnProg, btnCancel);
+    QWidget::setTabOrder(btnCancel, btnClose);
+    QWidget::setTabOrder(btnClose, btnFile);
+    QWidget::setTabOrder(btnFile, chkReadInfoOnly);
+}
+
+void TfrmMain::FormCreate() {
+    setWindowTitle(kTitle);
+    menInfo->setTitle(QStringLiteral("Info v2020-01-07"));
+    // Every question goes through FSeams.confirm, which asks in the "Confirm" dialog.
+    FOpenDialogDir = QCoreApplication::applicationFilePath();
+
+    const bool service = isServiceMode();
+    chkReadInfoOnly->setChecked(false);
+    chkReadInfoOnly->setVisible(service && readInfoOnlyCapable.load());
+
+    const StartupOptions options = FSeams.applyOptions(service);
+    FServiceLevel = service ? options.serviceLevel : 0;
+    FMeasurementFormat = options.measurementFormat;
+
+    const int closeWidth = 139;
+    if (FServiceLevel < 2) {
+        menInfoFile->setVisible(false);
+        btnFile->hide();
+        btnProg->setGeometry(FScale.rect(50, 107, closeWidth, 41));
+    } else {
+        menInfoFile->setVisible(true);
+        btnFile->show();
+        const int half = closeWidth / 2;
+        btnProg->setGeometry(FScale.rect(50, 107, half, 41));
+        btnFile->setGeometry(FScale.rect(50 + half + 8, 107, half, 41));
+    }
+
+    // Fixed size: menu bar, panel and status bar, nothing below.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    QStringList ports;
+    FSeams.fillPortList(ports);
+    cbxPort->addItems(ports);
+    if (!ports.isEmpty()) {
+        cbxPort->setCurrentIndex(0);
+    }
+
+    setStatus(FMeasurementFormat ? "F" : "");
+    endRun();
+}
+
+void TfrmMain::setWindows(TfrmInfo* frmInfo, TfrmProtocol* frmProtocol, TfrmMessage* frmMessage) {
+    frmInfo_ = frmInfo;
+    frmProtocol_ = frmProtocol;
+    frmMessage_ = frmMessage;
+}
+
+bool TfrmMain::isServiceMode() const {
+    return FSeams.isServiceMode();
+}
+
+void TfrmMain::btnProgClick() {
+    if (FMeasurementFormat) {
+        if (!FSeams.confirm(this, kQuestionClears)) {
+            return;
+        }
+    } else if (FServiceLevel < 1) {
+        if (!FSeams.confirm(this, kQuestionSave)) {
+            return;
+        }
+    }
+    prepareRun(QString());
+    startRun(TCmd::tCMD0);
+}
+
+void TfrmMain::btnFileClick() {
+    if (runInProgress()) {
+        return;  // one worker owns the port; the button is disabled during a run anyway
+    }
+    const QString fileName = FSeams.chooseFile(this, FOpenDialogDir);
+    if (fileName.isEmpty()) {
+        return;
+    }
+    // A descriptor that cannot be read starts nothing: the run would otherwise go to the
+    // built-in images on a stale port, which is not what the user chose the file for.
+    if (prepareRun(fileName)) {
+        startRun(TCmd::tCMD0);
+    }
+}
+
+bool TfrmMain::prepareRun(const QString& fileName) {
+    if (frmProtocol_) {
+        frmProtocol_->Clear();
+    }
+    selectedFirmwareIndex = -1;
+    if (!fileName.isEmpty()) {
+        try {
+            readLoadedFileHeader(std::filesystem::path(fileName.toStdU16String()));
+        } catch (const std::exception& e) {
+            addReport(e.what());
+            setStatus(e.what());
+            return false;
+        }
+        selectedFirmwareIndex = 0;
+    }
+    FPort = cbxPort->currentText().toStdString();
+    return true;
+}
+
+void TfrmMain::startRun(TCmd cmd) {
+    const std::string line = "Start at serial port \"" + portText() + "\"";
+    addReport(line);
+    setStatus(line);
+    readInfoOnlyFlag = chkReadInfoOnly->isChecked();
+    setProgressBar(0);
+    btnProg->setEnabled(false);
+    btnFile->setEnabled(false);
+    btnClose->hide();
+    btnCancel->show();
+    cbxPort->setEnabled(false);
+    setWaitCursor(true);
+    cancelFlag = false;
+    FCommThread = CommThreadClass(FhWindow, cmd, FPort);
+}
+
+void TfrmMain::endRun() {
+    btnProg->setEnabled(true);
+    btnFile->setEnabled(true);
+    btnClose->show();
+    btnCancel->hide();
+    cbxPort->setEnabled(true);
+    setWaitCursor(false);
+    FCommThread = nullptr;
+    setApplicationTitle(kTitle.toStdString());
+}
+
+void TfrmMain::setWaitCursor(bool on) {
+    if (on == FWaitCursor) {
+        return;
+    }
+    FWaitCursor = on;
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void TfrmMain::btnCancelClick() {
+    cancelFlag = true;
+}
+
+void TfrmMain::btnCloseClick() {
+    close();
+}
+
+void TfrmMain::menFileExitClick() {
+    close();
+}
+
+void TfrmMain::menInfoFirmwareClick() {
+    if (frmInfo_) {
+        const QRect outer = frameGeometry();
+        frmInfo_->Execute(outer.left(), outer.top(), outer.height());
+    }
+}
+
+void TfrmMain::menInfoFileClick() {
+    const QString fileName = FSeams.chooseFile(this, FOpenDialogDir);
+    const QFileInfo info(fileName);
+    if (fileName.isEmpty() || !info.exists() || info.isDir()) {
+        return;
+    }
+    try {
+        readLoadedFileHeader(std::filesystem::path(fileName.toStdU16String()));
+    } catch (const std::exception& e) {
+        FSeams.showError(this, QString::fromStdString(e.what()));
+        return;
+    }
+    selectedFirmwareIndex = 0;
+    menInfoFirmwareClick();
+}
+
+void TfrmMain::ApplicationEvents1Idle() {
+    if (FIdleDone) {
+        return;
+    }
+    FIdleDone = true;
+    if (FServiceLevel > 0 && frmProtocol_) {
+        frmProtocol_->show();
+    }
+}
+
+bool TfrmMain::FormCloseQuery() {
+    return FCommThread == nullptr || FSeams.confirm(this, kQuestionClose);
+}
+
+void TfrmMain::setStatus(const std::string& text) {
+    const QString line = displayText(text);
+    StatusText->setText(line);
+    StatusBar1->setToolTip(line);
+}
+
+void TfrmMain::addReport(const std::string& text) {
+    if (frmProtocol_) {
+        frmProtocol_->Add(text);
+    }
+}
+
+void TfrmMain::showMessageWindow(const std::string& text) {
+    if (frmMessage_) {
+        const QRect outer = frameGeometry();
+        frmMessage_->showMsg(text, outer.left(), outer.top(), outer.width(), outer.height());
+    } else {
+        QMessageBox box(QMessageBox::NoIcon, FApplicationTitle, displayText(text), QMessageBox::Ok);
+        box.exec();
+    }
+}
+
+void TfrmMain::setProgressBar(int position) {
+    ProgressBar1->setValue(position);
+}
+
+void TfrmMain::setApplicationTitle(const std::string& text) {
+    FApplicationTitle = QString::fromStdString(text);
+    // The text the desktop shows for the application (icon and task list); the caption stays.
+    setWindowIconText(FApplicationTitle);
+}
+
+std::string TfrmMain::portText() const {
+    return cbxPort->currentText().toStdString();
+}
+
+void TfrmMain::alertSound() {
+    FSeams.alertSound();
+}
+
+void TfrmMain::restartDelay(std::uint32_t milliseconds) {
+    FSeams.restartDelay(milliseconds);
+}
+
+bool TfrmMain::event(QEvent* event) {
+    if (event->type() == NotificationEvent::type()) {
+        const auto* notification = static_cast<NotificationEvent*>(event);
+        handleNotification(*this, notification->code(), notification->value());
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (FormCloseQuery()) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void TfrmMain::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    followReportWindow();
+}
+
+void TfrmMain::followReportWindow() {
+    if (frmProtocol_) {
+        frmProtocol_->followMainWindow();
+    }
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!FCentred) {
+        FCentred = true;
+        const QScreen* where = screen();
+        if (where != nullptr) {
+            const QRect outer = frameGeometry();
+            const QPoint centre = where->availableGeometry().center();
+            move(centre.x() - outer.width() / 2, centre.y() - outer.height() / 2);
+        }
+        followReportWindow();
+    }
+}
+
+}  // namespace qor::ui

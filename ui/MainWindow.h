@@ -1,0 +1,150 @@
+// The main window: port box, progress bar, run buttons, status line and Info menu. It owns run
+// control: one worker per update run, created through CommThreadClass, and the idle and
+// running states. The worker's notifications arrive as Qt events and go through the shared
+// notification handler.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/CommThread.h"
+#include "engine/NotificationHandler.h"
+#include "ui/LayoutUnits.h"
+#include "ui/StartupOptions.h"
+
+namespace qor::ui {
+
+class TfrmInfo;
+class TfrmMessage;
+class TfrmProtocol;
+
+// Everything the window asks of the user or the system, replaceable in tests.
+struct MainWindowSeams {
+    std::function<bool()> isServiceMode;
+    std::function<StartupOptions(bool serviceMode)> applyOptions;
+    std::function<void(QStringList& list)> fillPortList;
+    // A question in a "Confirm" dialog; true on Yes.
+    std::function<bool(QWidget* parent, const QString& question)> confirm;
+    // The file-open dialog; an empty name when the user cancelled.
+    std::function<QString(QWidget* parent, const QString& initialDir)> chooseFile;
+    // The toolkit's error box for a failure the window does not handle itself.
+    std::function<void(QWidget* parent, const QString& message)> showError;
+    std::function<void()> alertSound;
+    std::function<void(std::uint32_t milliseconds)> restartDelay;
+    // The screen's logical dpi; 0 asks the primary screen.
+    double screenDpi = 0;
+
+    // The program's own: the real dialogs, sound, sleep and start-up options.
+    static MainWindowSeams program();
+};
+
+class TfrmMain : public QMainWindow, public RunDisplays {
+  public:
+    explicit TfrmMain(MainWindowSeams seams = MainWindowSeams::program());
+    ~TfrmMain() override;
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // The overview, report and message windows, created after the main window.
+    void setWindows(TfrmInfo* frmInfo, TfrmProtocol* frmProtocol, TfrmMessage* frmMessage);
+
+    // Run control.
+    void startRun(TCmd cmd) override;
+    void endRun() override;
+    // Clears the report and takes the port name; with a file name, reads that descriptor
+    // file first. False (and no port name taken) when the file cannot be read.
+    bool prepareRun(const QString& fileName);
+
+    // Displays.
+    void setStatus(const std::string& text) override;
+    void addReport(const std::string& text) override;
+    void showMessageWindow(const std::string& text) override;
+    void setProgressBar(int position) override;
+    void setApplicationTitle(const std::string& text) override;
+    std::string portText() const override;
+    void alertSound() override;
+    void restartDelay(std::uint32_t milliseconds) override;
+
+    bool isServiceMode() const;
+
+    // Event handlers.
+    void btnProgClick();
+    void btnFileClick();
+    void btnCancelClick();
+    void btnCloseClick();
+    void menInfoFirmwareClick();
+    void menInfoFileClick();
+    void menFileExitClick();
+    void ApplicationEvents1Idle();
+    // True when the window may close: no run, or the user confirms abandoning it.
+    bool FormCloseQuery();
+
+    // State the tests and the program look at.
+    std::int32_t notificationHandle() const { return FhWindow; }
+    const TCommThread* currentWorker() const { return FCommThread; }
+    bool runInProgress() const { return FCommThread != nullptr; }
+    // The application's title (the taskbar text): "42%" during a transfer, else the title.
+    const QString& applicationTitle() const { return FApplicationTitle; }
+    int serviceLevel() const { return FServiceLevel; }
+    bool measurementFormat() const { return FMeasurementFormat; }
+    double screenDpi() const { return FScale.screenDpi(); }
+    const std::string& port() const { return FPort; }
+
+  protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void createControls();
+    void FormCreate();
+    void setWaitCursor(bool on);
+    void followReportWindow();
+
+    MainWindowSeams FSeams;
+    LayoutScale FScale;
+    std::int32_t FhWindow = 0;
+    std::string FPort;
+    TCommThread* FCommThread = nullptr;
+    QString FApplicationTitle;
+    QString FOpenDialogDir;
+    int FServiceLevel = 0;
+    bool FMeasurementFormat = false;
+    bool FWaitCursor = false;
+    bool FIdleDone = false;
+    bool FCentred = false;
+
+    QPointer<TfrmInfo> frmInfo_;
+    QPointer<TfrmProtocol> frmProtocol_;
+    QPointer<TfrmMessage> frmMessage_;
+
+    QMenu* menInfo = nullptr;
+    QAction* menInfoFirmware = nullptr;
+    QAction* menInfoFile = nullptr;
+    QAction* menFileExit = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Bevel1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* cbxPort = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* btnProg = nullptr;
+    QPushButton* btnFile = nullptr;
+    QPushButton* btnClose = nullptr;
+    QPushButton* btnCancel = nullptr;
+    QCheckBox* chkReadInfoOnly = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusText = nullptr;
+};
+
+}  // namespace qor::ui

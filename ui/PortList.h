@@ -1,0 +1,11 @@
+// The ports the port box offers.
+#pragma once
+
+#include <QStringList>
+
+namespace qor::ui {
+
+// Replaces the list with the names of the present USB virtual serial ports.
+void fillPortList(QStringList& list);
+
+}  // namespace qor::ui
