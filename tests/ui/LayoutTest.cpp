@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 
@@ -70,6 +71,9 @@ TEST_F(Startup, CaptionsAndIdleState) {
     EXPECT_FALSE(flags.testFlag(Qt::WindowMaximizeButtonHint));
     window->show();
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
+    const QPoint offCentre =
+        window->frameGeometry().center() - window->screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2);
     EXPECT_TRUE(windows.frmInfo->isHidden());
     EXPECT_TRUE(windows.frmMessage->isHidden());
     EXPECT_TRUE(windows.frmProtocol->isHidden());
