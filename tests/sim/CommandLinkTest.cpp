@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -183,6 +189,42 @@ TEST(PassThrough, OnceEndsAfterTheUpdateWasVerified) {
     EXPECT_FALSE(sim.waitForEnd(100ms));
     host.close();
     EXPECT_TRUE(sim.waitForEnd(2000ms));
+}
+
+// Like a real port: what the host left unread and its exclusive flag are gone after it closed.
+TEST(SimLine, ReopenedPortStartsClean) {
+    RunningSim sim(Config{});
+    HostPort host(sim.path(), 9600);
+    host.write(kCmd1);
+    std::this_thread::sleep_for(100ms);  // the answer waits unread
+    host.close();
+    std::this_thread::sleep_for(100ms);
+    const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(fd);
+    host.reopen(9600);
+    EXPECT_TRUE(host.read(1, 100ms).empty());
+}
+
+TEST(SimLine, LinkPointsAtTheSlaveAndGoesAway) {
+    const std::filesystem::path link =
+        std::filesystem::temp_directory_path() / ("qor-sim-link-" + std::to_string(::getpid()));
+    std::filesystem::remove(link);
+    {
+        RunningSim sim(configFrom({"--link", link.string()}));
+        EXPECT_EQ(std::filesystem::read_symlink(link), sim.path());
+        HostPort host(link.string(), 9600);
+        EXPECT_EQ(host.exchange(kCmd1), kAnswer1);
+    }
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    // Anything but a symlink at the path is left alone.
+    std::ofstream(link) << "keep";
+    EXPECT_THROW(Simulator(configFrom({"--link", link.string()})), std::runtime_error);
+    EXPECT_TRUE(std::filesystem::is_regular_file(link));
+    std::filesystem::remove(link);
 }
 
 }  // namespace

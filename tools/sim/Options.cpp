@@ -28,8 +28,8 @@ port, until the module restarts after a transfer or the line has been idle too l
 
 General options:
   --help                      print this text and exit
-  --link PATH                 also make a symlink PATH to the slave (replaces what is there,
-                              removed at exit)
+  --link PATH                 also make a symlink PATH to the slave (replaces a symlink
+                              there, refuses anything else; removed at exit)
   --once                      end after one update: once a pass-through session has ended and
                               the logger has answered a command after it, exit when the host
                               closes the port

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -72,7 +73,14 @@ PtyLine::~PtyLine() {
 }
 
 void PtyLine::link(const std::string& path) {
-    ::unlink(path.c_str());
+    // Only a symlink is replaced: anything else at the path is not ours to delete.
+    struct stat existing {};
+    if (::lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISLNK(existing.st_mode)) {
+            throw std::runtime_error(path + " exists and is not a symlink");
+        }
+        ::unlink(path.c_str());
+    }
     if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
         throw std::runtime_error("cannot create the link " + path);
     }

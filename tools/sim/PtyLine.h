@@ -26,7 +26,8 @@ class PtyLine {
     int masterFd() const { return master_; }
     int watchFd() const { return watch_; }
 
-    // Also reachable as `path` (a symlink, replacing what was there); removed on close().
+    // Also reachable as `path`: a symlink, replacing an older symlink there (anything else
+    // there is an error); removed on close().
     void link(const std::string& path);
 
     // Reads the open and close events of the slave; returns each change of the host's open

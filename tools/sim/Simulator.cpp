@@ -107,6 +107,7 @@ Clock::duration Simulator::byteTime(int baud) const {
 void Simulator::run() {
     while (!stopRequested_.load() && !finished_) {
         now_ = Clock::now();
+        refreshOpenState();
         receive();
         refreshOpenState();
         if (line_.hostOpen()) {
@@ -187,9 +188,9 @@ void Simulator::deliver(const RxByte& byte) {
             passThroughByte(byte);
             return;
         case State::Restart:
-            if (!noiseNoted_) {
+            if (!restartLossNoted_) {
                 note("module restarting: bytes lost");
-                noiseNoted_ = true;
+                restartLossNoted_ = true;
             }
             return;
         case State::Gone:
@@ -228,7 +229,7 @@ void Simulator::enterPassThrough() {
 
 void Simulator::endPassThrough(const std::string& why) {
     state_ = State::Logger;
-    noiseNoted_ = false;
+    restartLossNoted_ = false;
     answersAtSessionEnd_ = link_.answersSent();
     note("pass-through off: " + why);
     sessionsEnded_.fetch_add(1);

@@ -121,7 +121,7 @@ class Simulator : private DeviceContext {
     Clock::time_point restartAt_{};
     std::optional<ModuleFirmware> restartFirmware_;
     std::uint64_t passThroughBytes_ = 0;
-    bool noiseNoted_ = false;
+    bool restartLossNoted_ = false;
     std::uint64_t answersAtSessionEnd_ = 0;
     bool finished_ = false;
 };

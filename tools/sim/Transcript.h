@@ -14,8 +14,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <ostream>
 #include <span>
 #include <string>
