@@ -159,6 +159,8 @@ void LoggerLink::sendAnswer(std::vector<std::uint8_t> answer, const Attempt& att
         ctx_.note("fault: exception bit");
         answer[0] |= kExceptionBit;
     }
+    // A logger that reports an exception has not carried the command out.
+    const bool carriedOut = (answer[0] & kExceptionBit) == 0;
     answer.push_back(crc8Maxim(answer));
     if (faultFor(LinkFaultKind::WrongCrc, attempt) != nullptr) {
         ctx_.note("fault: wrong CRC");
@@ -179,7 +181,7 @@ void LoggerLink::sendAnswer(std::vector<std::uint8_t> answer, const Attempt& att
         ctx_.send(std::move(answer), delay);
     }
     ++answers_;
-    if (attempt.code == 2) {
+    if (attempt.code == 2 && carriedOut) {
         passThroughRequested_ = true;
     }
 }

@@ -39,7 +39,9 @@ General options:
                               default: everything as fast as possible
   --transcript FILE           write every byte each way with time stamps (format below)
   --passthrough-idle SECONDS  end pass-through after this long without traffic either way
-                              and reset the module (default 5; decimals allowed; 0: never)
+                              and reset the module (default 5; decimals allowed; 0: never);
+                              a Nordic bootloader keeps the init packet it received across
+                              the reset, not the image data
   --bootloader nordic|block   the radio module's bootloader (default nordic)
   --public-key FILE           PEM ECDSA P-256 public key that init packets must be signed
                               with (default: the built-in development key)
@@ -68,7 +70,14 @@ SHA-256 hash, a fw_version not below the installed one and an app_size that fits
 must match the hash. After the last execute the module restarts into the new image (or into its
 old one when the hash failed).
 
-Block bootloader power-on report (sent once the host has the line open at 57600 baud):
+Block bootloader: once the host has the line open at 57600 baud it sends its power-on report
+and waits for the acknowledgement (the report's header byte, 00, CRC-8); then it answers
+announce (12), write block (14) and finish (13) with status 10, or 11 for what it refuses:
+blocks must come in order (the last block may come again), at most 1024 bytes, within the
+announced length; finish needs every announced byte. After finish the module restarts into the
+new image. Frames with a wrong CRC get no answer.
+
+Block bootloader power-on report:
   --report-values CL,PF,PR,V,B  the report's values (default: the module's update class,
                               platform and print, 1, 4)
   --report-text TEXT          the report's text (default QOR-BL; at most 200 characters)
@@ -86,7 +95,7 @@ K counts the valid frames of that command the logger received since it started, 
   --late-byte CMD:K[:MS]      answer attempt K with 7 bytes and the 8th MS ms later
                               (default 300)
   --exception CMD[:K]         set the exception bit 0x20 in the answers from attempt K on
-                              (default 1)
+                              (default 1); a command 2 answered so does not switch
   --garbage CMD:K[:N]         send N garbage bytes 0xA5 (default 3) before the answer to
                               attempt K
 

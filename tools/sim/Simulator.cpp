@@ -289,17 +289,20 @@ void Simulator::transmit() {
         }
         if (chunk.sent == 0) {
             transcript_.bytes(chunk.start, "tx", chunk.state, chunk.baud, chunk.bytes);
-            std::string lost;
-            if (!line_.hostOpen()) {
-                lost = "port closed";
-            } else if (line_.hostBaud() != chunk.baud) {
-                lost = "host at " + std::to_string(line_.hostBaud()) + " baud";
-            }
-            if (!lost.empty()) {
-                transcript_.event(chunk.start, chunk.state, "tx lost: " + lost);
-                tx_.pop_front();
-                continue;
-            }
+        }
+        // Bytes for a closed port, or at a speed the host does not listen at, never arrive.
+        std::string lost;
+        if (!line_.hostOpen()) {
+            lost = "port closed";
+        } else if (line_.hostBaud() != chunk.baud) {
+            lost = "host at " + std::to_string(line_.hostBaud()) + " baud";
+        }
+        if (!lost.empty()) {
+            transcript_.event(
+                now, chunk.state,
+                "tx lost (" + std::to_string(chunk.bytes.size() - chunk.sent) + " bytes): " + lost);
+            tx_.pop_front();
+            continue;
         }
         std::size_t due = chunk.bytes.size();
         if (chunk.byteTime.count() > 0) {
@@ -331,8 +334,8 @@ void Simulator::note(const std::string& text) {
 }
 
 void Simulator::vanish() {
-    note("fault: the port vanishes");
     state_ = State::Gone;
+    note("fault: the port vanishes");
     tx_.clear();
     rx_.clear();
     line_.close();
