@@ -35,12 +35,17 @@ exec 4<"$work/sim.out"
 read -r -t 10 port <&4 || { echo "simulator did not start" >&2; exit 1; }
 
 # Switch the logger to pass-through (command 2, parameter 0x30) at 9600 baud, as the update
-# procedure does before it runs the tool. The frame's send time anchors the transcript's clock.
+# procedure does before it runs the tool (with its retries). The send time of the answered frame
+# anchors the transcript's clock.
 exec 3<>"$port"
-stty -F "$port" 9600 raw -echo
-frame_sent=$EPOCHREALTIME
-printf '\x82\x30\x00\x00\x00\x00\x00\x00' >&3
-answer="$(timeout 3 dd bs=1 count=8 <&3 2>/dev/null | od -An -tx1 | tr -d ' \n')"
+stty 9600 raw -echo <&3
+answer=""
+for attempt in 1 2 3 4 5; do
+    frame_sent=$EPOCHREALTIME
+    printf '\x82\x30\x00\x00\x00\x00\x00\x00' >&3
+    answer="$(timeout 1 dd bs=1 count=8 <&3 2>/dev/null | od -An -tx1 | tr -d ' \n' || true)"
+    [[ "$answer" == 82* ]] && break
+done
 exec 3>&-
 [[ "$answer" == 82* ]] || { echo "no pass-through answer from the logger: '$answer'" >&2; exit 1; }
 
@@ -61,7 +66,7 @@ strip -o "$stripped" "$tool"
 awk -v frame_sent="$frame_sent" -v tool_start="$tool_start" -v tool_end="$tool_end" \
     -v total="${total:-0}" -v size="$(stat -c %s "$stripped")" -v result="$result" '
     /^#/ { next }
-    $2 == "rx" && $3 == "logger" && $5 == "82" && $6 == "30" && frame_at == "" { frame_at = $1 }
+    $2 == "rx" && $3 == "logger" && $5 == "82" && $6 == "30" { frame_at = $1 }
     $3 == "nordic" && ($2 == "rx" || $2 == "tx") {
         if ($2 == "rx") { rx += NF - 4; if (first_rx == "") first_rx = $1 }
         else { tx += NF - 4 }
