@@ -83,7 +83,7 @@ std::optional<std::vector<std::uint8_t>> LoggerLink::answerFor(const std::uint8_
         return std::nullopt;
     }
     const std::uint8_t code = f[0] & 0x7F;
-    // Only the frames the logger documents: anything else in the parameters is not understood.
+    // Only the frames the logger knows: other parameter bytes make a frame it does not understand.
     switch (code) {
         case 1:
             if (!allZero(f + 1, 6)) {
