@@ -226,6 +226,9 @@ bool serialReadSome(SerialHandle handle, void* data, std::uint32_t count, std::u
 void serialClose(SerialHandle handle) {
     const int fd = toFd(handle);
     if (fd >= 0) {
+        // A device that stays open elsewhere (a pseudo-terminal's other side) would otherwise
+        // keep refusing the next opener.
+        ioctl(fd, TIOCNXCL);
         ::close(fd);
     }
 }
