@@ -1,6 +1,12 @@
 // The headless program as a user runs it: its options, its output and its exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <iterator>
 
 #include <cstdio>
 #include <memory>
@@ -109,6 +115,32 @@ TEST(CliProgram, WrongLoggerExitsWith40) {
     EXPECT_NE(o.out.find(" -> Class 26000 ["), std::string::npos);
     EXPECT_TRUE(endsWithLine(o.out, "Aborted because no update is available for this logger!"))
         << o.out;
+}
+
+TEST(CliProgram, CtrlCCancelsTheRun) {
+    RunningSim logger{sim::Config{}};
+    const std::string out = ::testing::TempDir() + "cli-ctrl-c.txt";
+    const std::string port = logger.path();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDOUT_FILENO);
+        ::execl(QOR_CLI_PATH, QOR_CLI_PATH, "--port", port.c_str(), "--yes",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    // During the pause before the first command, as a user would press it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::kill(child, SIGINT);
+    int raw = 0;
+    ::waitpid(child, &raw, 0);
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 20);
+    std::ifstream file(out);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_TRUE(endsWithLine(text, "Process cancelled!")) << text;
 }
 
 TEST(CliProgram, SuccessfulUpdateExitsWith0) {
