@@ -170,12 +170,14 @@ void TKECommThread::receiveBlockFrame() {
 }
 
 bool TKECommThread::tryReceiveBlockFrame() {
-    // One blocking read into the receive buffer at FRxPos; its result is not examined, a
-    // failing port simply delivers nothing until the deadline.
+    // One blocking read into the receive buffer at FRxPos. A failing port simply delivers
+    // nothing until the deadline; as its reads return at once, it is paced here instead.
     const auto readMore = [this](std::int32_t count) {
         std::uint32_t received = 0;
-        platform::serialRead(FhPort, FRxBuffer + FRxPos, static_cast<std::uint32_t>(count),
-                             received);
+        if (!platform::serialRead(FhPort, FRxBuffer + FRxPos, static_cast<std::uint32_t>(count),
+                                  received)) {
+            platform::sleepMs(kIdlePassMs);
+        }
         FRxPos += static_cast<std::int32_t>(received);
     };
     FRxLength = kLengthNotKnown;
