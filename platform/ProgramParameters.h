@@ -1,0 +1,15 @@
+// The process's own command-line parameters.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qor::platform {
+
+// The parameters after the program's own path, in order. Windows: split from the process's
+// command line as the C run-time does, each converted to the 8-bit (ANSI) code page, where a
+// character without an exact equivalent becomes the code page's replacement character. POSIX:
+// the bytes the process was given, unchanged (the locale's own encoding, usually UTF-8).
+std::vector<std::string> programParameters();
+
+}  // namespace qor::platform
