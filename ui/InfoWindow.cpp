@@ -1,38 +1,87 @@
 #include "ui/InfoWindow.h"
 
-#include <QPushButton>
+#include <QHeaderView>
 #include <QVBoxLayout>
+#include <algorithm>
 
-#include "ui/LayoutUnits.h"
+#include "frontend/FirmwareOverview.h"
 
 namespace qor::ui {
 
-// TODO(firmware overview): the list of catalogue descriptors (ListView1) with fitted columns.
-// Until then the window is the empty frame with its OK button.
 TfrmInfo::TfrmInfo(QWidget* parent, double screenDpi)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      scale_(kReportDesignDpi, screenDpi) {
     setObjectName(QStringLiteral("frmInfo"));
     setWindowTitle(QStringLiteral("Overview"));
-    const LayoutScale scale(kReportDesignDpi, screenDpi);
-    resize(scale.px(318), scale.px(209));
+    resize(scale_.px(318), scale_.px(209));
+
+    // A read-only list in report view: header row on top, whole rows selected, no sorting.
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    QStringList captions;
+    for (const char* caption : kOverviewColumns) {
+        captions << QString::fromLatin1(caption);
+    }
+    ListView1->setHeaderLabels(captions);
+    ListView1->setRootIsDecorated(false);
+    ListView1->setItemsExpandable(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSortingEnabled(false);
+    ListView1->header()->setSectionsClickable(false);
+    ListView1->header()->setSectionsMovable(false);
+    ListView1->header()->setStretchLastSection(false);
+
     auto* panel = new QWidget(this);
-    panel->setFixedHeight(scale.px(37));
-    auto* ok = new QPushButton(QStringLiteral("OK"), panel);
-    ok->setObjectName(QStringLiteral("Button1"));
-    ok->setGeometry(scale.rect(13, 7, 98, 24));
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFixedHeight(scale_.px(37));
+    Button1 = new QPushButton(QStringLiteral("OK"), panel);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(scale_.rect(13, 7, 98, 24));
+    Button1->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addStretch(1);
+    layout->setSpacing(0);
+    layout->addWidget(ListView1, 1);
     layout->addWidget(panel);
 }
 
 std::int32_t TfrmInfo::Execute(std::int32_t ALeft, std::int32_t ATop, std::int32_t AHeight) {
+    ListView1->clear();
+    for (const OverviewRow& row : overviewRows()) {
+        QStringList cells;
+        for (const std::string& cell : row) {
+            cells << QString::fromStdString(cell);
+        }
+        ListView1->addTopLevelItem(new QTreeWidgetItem(cells));
+    }
+
     move(ALeft, ATop);
     const QMargins frame = windowFrame(*this);
     resize(width(), AHeight - frame.top() - frame.bottom());
+    fitColumns();
+    Button1->setFocus();
     return runModal_(*this);
+}
+
+void TfrmInfo::fitColumns() {
+    ensurePolished();
+    ListView1->ensurePolished();
+    QHeaderView* header = ListView1->header();
+    // The tree view hides the cell measure that every item view offers.
+    const QAbstractItemView* cells = ListView1;
+    int sum = 0;
+    for (int column = 0; column < ListView1->columnCount(); ++column) {
+        const int headerWidth = header->sectionSizeHint(column);
+        const int cellWidth = cells->sizeHintForColumn(column);
+        const int width = std::max(headerWidth, cellWidth) + scale_.px(5);
+        ListView1->setColumnWidth(column, width);
+        sum += width;
+    }
+    resize(sum + scale_.px(30), height());
 }
 
 }  // namespace qor::ui

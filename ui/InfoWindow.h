@@ -1,9 +1,13 @@
-// The firmware overview window (Info > Firmware).
+// The firmware overview window (Info > Firmware): one row per catalogue descriptor, columns
+// fitted to their texts.
 #pragma once
 
 #include <QDialog>
+#include <QPushButton>
+#include <QTreeWidget>
 #include <cstdint>
 
+#include "ui/LayoutUnits.h"
 #include "ui/ModalRunner.h"
 
 namespace qor::ui {
@@ -12,14 +16,23 @@ class TfrmInfo : public QDialog {
   public:
     TfrmInfo(QWidget* parent, double screenDpi);
 
-    // Shows the overview modally at the given left and top edges with the given outer height;
+    // Lists the catalogue now (the loaded descriptor first when it is selected, then the
+    // built-in entries from the highest index down), places the window at the given left and
+    // top edges with the given outer height, fits the columns and shows the window modally;
     // returns the modal result.
     std::int32_t Execute(std::int32_t ALeft, std::int32_t ATop, std::int32_t AHeight);
 
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
 
   private:
+    // Each column as wide as the larger of its header and its widest cell, plus 5; the client
+    // area as wide as the columns, plus 30.
+    void fitColumns();
+
+    LayoutScale scale_;
     ModalRunner runModal_ = &execModal;
+    QTreeWidget* ListView1;
+    QPushButton* Button1;
 };
 
 }  // namespace qor::ui

@@ -15,10 +15,12 @@
 #include "engine/Notifications.h"
 #include "engine/RunState.h"
 #include "platform/Clock.h"
+#include "platform/ProgramParameters.h"
 #include "ui/Confirmation.h"
 #include "ui/InfoWindow.h"
 #include "ui/MessageWindow.h"
 #include "ui/PortList.h"
+#include "ui/PortWatcher.h"
 #include "ui/ProtocolWindow.h"
 
 namespace qor::ui {
@@ -75,9 +77,15 @@ Widget* named(Widget* widget, const char* name) {
 
 MainWindowSeams MainWindowSeams::program() {
     MainWindowSeams seams;
-    seams.isServiceMode = &serviceModeUnlocked;
-    seams.applyOptions = &applyStartupOptions;
+    seams.isServiceMode = &qor::isServiceMode;
+    seams.applyOptions = [](bool serviceMode) {
+        return applyStartupOptions(serviceMode, platform::programParameters());
+    };
     seams.fillPortList = &ui::fillPortList;
+    seams.isActiveApplication = [] {
+        return QGuiApplication::applicationState() == Qt::ApplicationActive;
+    };
+    seams.watchPorts = true;
     seams.confirm = &askConfirmation;
     seams.chooseFile = [](QWidget* parent, const QString& initialDir) {
         return QFileDialog::getOpenFileName(parent, QString(), initialDir);
@@ -104,6 +112,9 @@ TfrmMain::TfrmMain(MainWindowSeams seams)
     });
     QMetaObject::invokeMethod(
         this, [this] { ApplicationEvents1Idle(); }, Qt::QueuedConnection);
+    if (FSeams.watchPorts) {
+        new PortWatcher(*this, [this] { portChange(); });
+    }
 }
 
 TfrmMain::~TfrmMain() {
@@ -189,6 +200,9 @@ void TfrmMain::FormCreate() {
     const StartupOptions options = FSeams.applyOptions(service);
     FServiceLevel = service ? options.serviceLevel : 0;
     FMeasurementFormat = options.measurementFormat;
+    if (service && !options.checkClass) {
+        checkClassFlag = false;
+    }
 
     const int closeWidth = 139;
     if (FServiceLevel < 2) {
@@ -356,6 +370,24 @@ void TfrmMain::ApplicationEvents1Idle() {
     FIdleDone = true;
     if (FServiceLevel > 0 && frmProtocol_) {
         frmProtocol_->show();
+    }
+}
+
+void TfrmMain::portChange() {
+    // Refilled even during a run, which works on its own copy of the port name. The text shown
+    // stays: a port that went away is still named until the user chooses again.
+    QStringList ports;
+    FSeams.fillPortList(ports);
+    const QString shown = cbxPort->currentText();
+    cbxPort->clear();
+    cbxPort->addItems(ports);
+    cbxPort->setCurrentIndex(static_cast<int>(ports.indexOf(shown)));
+    cbxPort->setEditText(shown);
+
+    if (FSeams.isActiveApplication() && cbxPort->isEnabled()) {
+        cbxPort->hidePopup();
+        cbxPort->repaint();
+        cbxPort->showPopup();
     }
 }
 

@@ -19,8 +19,8 @@
 
 #include "engine/CommThread.h"
 #include "engine/NotificationHandler.h"
+#include "frontend/StartupOptions.h"
 #include "ui/LayoutUnits.h"
-#include "ui/StartupOptions.h"
 
 namespace qor::ui {
 
@@ -33,6 +33,10 @@ struct MainWindowSeams {
     std::function<bool()> isServiceMode;
     std::function<StartupOptions(bool serviceMode)> applyOptions;
     std::function<void(QStringList& list)> fillPortList;
+    // Whether the program is the active application (the port box may then drop down).
+    std::function<bool()> isActiveApplication;
+    // Listen for ports arriving and leaving (the program does; tests call portChange).
+    bool watchPorts = false;
     // A question in a "Confirm" dialog; true on Yes.
     std::function<bool(QWidget* parent, const QString& question)> confirm;
     // The file-open dialog; an empty name when the user cancelled.
@@ -86,6 +90,9 @@ class TfrmMain : public QMainWindow, public RunDisplays {
     void menInfoFileClick();
     void menFileExitClick();
     void ApplicationEvents1Idle();
+    // A serial port arrived or was removed: refill the port box's list and, when the program
+    // is active and idle, show the new list dropped down.
+    void portChange();
     // True when the window may close: no run, or the user confirms abandoning it.
     bool FormCloseQuery();
 

@@ -1,11 +1,14 @@
 #include "ui/PortList.h"
 
+#include "frontend/PortNames.h"
+
 namespace qor::ui {
 
-// TODO(port discovery): list the USB virtual serial ports from the system's device table. Until
-// then the list stays empty and the user types the port name.
 void fillPortList(QStringList& list) {
     list.clear();
+    for (const std::string& name : listOfferedPorts()) {
+        list.append(QString::fromStdString(name));
+    }
 }
 
 }  // namespace qor::ui

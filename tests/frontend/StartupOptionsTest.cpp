@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "frontend/StartupOptions.h"
+#include "platform/ProgramParameters.h"
 
 namespace qor {
 namespace {
@@ -69,6 +70,13 @@ TEST(StartupOptions, ByModeAndParameters) {
         EXPECT_EQ(o.measurementFormat, c.measurementFormat) << trace;
         EXPECT_EQ(o.checkClass, c.checkClass) << trace;
     }
+}
+
+// The test program's own command line, as it was given before the test framework read it.
+TEST(ProgramParameters, EverythingAfterTheProgramsPath) {
+    const std::vector<std::string> argv = ::testing::internal::GetArgvs();
+    ASSERT_FALSE(argv.empty());
+    EXPECT_EQ(platform::programParameters(), Parameters(argv.begin() + 1, argv.end()));
 }
 
 }  // namespace

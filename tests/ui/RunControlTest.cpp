@@ -367,6 +367,14 @@ TEST_F(RunControl, FileVersionOpensTheOverview) {
     EXPECT_TRUE(log.overviews.empty());
     EXPECT_TRUE(log.errors.empty());
 
+    // A file that cannot be converted: the error box, no overview, nothing selected.
+    answers.chosenFile = writeFile("bad.txt", "bootloader=2\nbootloader version=1\nclass=\n");
+    control<QAction>("menInfoFile")->trigger();
+    EXPECT_TRUE(log.overviews.empty());
+    ASSERT_EQ(log.errors.size(), 1u);
+    EXPECT_TRUE(log.errors[0].contains("class")) << log.errors[0].toStdString();
+    EXPECT_EQ(selectedFirmwareIndex.load(), -1);
+
     answers.chosenFile = good;
     control<QAction>("menInfoFile")->trigger();
     EXPECT_EQ(selectedFirmwareIndex.load(), 0);

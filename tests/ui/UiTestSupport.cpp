@@ -101,6 +101,7 @@ void UiTest::TearDown() {
     CommThreadClass = nullptr;
     cancelFlag = false;
     readInfoOnlyFlag = false;
+    checkClassFlag = true;
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -109,6 +110,7 @@ void UiTest::createWindow(double screenDpi) {
     seams.isServiceMode = [this] { return answers.serviceMode; };
     seams.applyOptions = [this](bool) { return answers.options; };
     seams.fillPortList = [this](QStringList& list) { list = answers.ports; };
+    seams.isActiveApplication = [this] { return answers.activeApplication; };
     seams.confirm = [this](QWidget*, const QString& question) {
         log.questions.push_back(question);
         if (answers.confirmations.empty()) {

@@ -57,6 +57,7 @@ struct Answers {
     bool serviceMode = false;
     StartupOptions options;
     QStringList ports;
+    bool activeApplication = true;
     std::deque<bool> confirmations;  // Yes/No for the next questions; none left: No
     QString chosenFile;
 };
