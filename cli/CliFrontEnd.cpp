@@ -54,18 +54,21 @@ int CliFrontEnd::run() {
     return status;
 }
 
+bool selectDescriptorFile(const std::string& fileName, std::ostream& err) {
+    selectedFirmwareIndex = -1;
+    try {
+        readLoadedFileHeader(std::filesystem::path(fileName));
+    } catch (const EDescriptorFile& e) {
+        err << "qor-ble-update-cli: " << e.what() << "\n";
+        return false;
+    }
+    selectedFirmwareIndex = 0;
+    return true;
+}
+
 bool CliFrontEnd::prepareRun() {
     selectedFirmwareIndex = -1;
-    if (!options_.descriptorFile.empty()) {
-        try {
-            readLoadedFileHeader(std::filesystem::path(options_.descriptorFile));
-        } catch (const EDescriptorFile& e) {
-            err_ << "qor-ble-update-cli: " << e.what() << "\n";
-            return false;
-        }
-        selectedFirmwareIndex = 0;
-    }
-    return true;
+    return options_.descriptorFile.empty() || selectDescriptorFile(options_.descriptorFile, err_);
 }
 
 void CliFrontEnd::startRun(TCmd cmd) {

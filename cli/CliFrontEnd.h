@@ -13,6 +13,10 @@
 
 namespace qor::cli {
 
+// Reads a descriptor file into catalogue entry 0 and selects it; on failure says why on err,
+// selects nothing and returns false.
+bool selectDescriptorFile(const std::string& fileName, std::ostream& err);
+
 class CliFrontEnd : public RunDisplays {
   public:
     CliFrontEnd(CliOptions options, std::ostream& out, std::ostream& err, bool drawProgress);

@@ -8,6 +8,7 @@ namespace qor::cli {
 
 std::string cliUsage() {
     return "Usage: qor-ble-update-cli --port NAME [options]\n"
+           "       qor-ble-update-cli --list-ports | --firmware [--descriptor FILE]\n"
            "Updates the Bluetooth LE radio module of a QOR BLE-Z40 logger, as the window's\n"
            "Update button does, and prints every report line.\n"
            "\n"
@@ -19,6 +20,10 @@ std::string cliUsage() {
            "  --max-restarts N     give up (exit status 30) after N automatic restarts\n"
            "                       (default: restart without limit)\n"
            "  --yes                answer the question about saved measurements with Yes\n"
+           "  --list-ports         print the ports the window offers (the logger's USB serial\n"
+           "                       ports), one per line, and start nothing\n"
+           "  --firmware           print the firmware overview (Info > Firmware) and start\n"
+           "                       nothing; with --descriptor, that file's row comes first\n"
            "  --help               this text\n"
            "  --version            the program's version\n"
            "\n"
@@ -68,6 +73,10 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
             options.noClassCheck = true;
         } else if (arg == "--yes") {
             options.yes = true;
+        } else if (arg == "--list-ports") {
+            options.listPorts = true;
+        } else if (arg == "--firmware") {
+            options.firmware = true;
         } else if (arg == "--help") {
             options.help = true;
         } else if (arg == "--version") {
@@ -77,7 +86,8 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
             return std::nullopt;
         }
     }
-    if (!options.help && !options.version && options.port.empty()) {
+    const bool listing = options.listPorts || options.firmware;
+    if (!options.help && !options.version && !listing && options.port.empty()) {
         error = "--port is missing";
         return std::nullopt;
     }

@@ -15,6 +15,8 @@ struct CliOptions {
     std::string descriptorFile;
     std::optional<std::uint32_t> maxRestarts;  // none: restart without limit, like the window
     bool yes = false;
+    bool listPorts = false;  // print the port list and start nothing
+    bool firmware = false;   // print the firmware overview and start nothing
     bool help = false;
     bool version = false;
 };

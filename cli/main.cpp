@@ -5,6 +5,7 @@
 
 #include "cli/CliFrontEnd.h"
 #include "cli/CliOptions.h"
+#include "cli/Listings.h"
 #include "engine/KECommThread.h"
 #include "engine/RunState.h"
 #include "platform/Console.h"
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
     if (options->version) {
         std::cout << "qor-ble-update-cli " QOR_VERSION "\n";
         return kExitSuccess;
+    }
+    if (options->listPorts || options->firmware) {
+        return printListings(*options, std::cout, std::cerr);
     }
     if (!options->yes) {
         if (!qor::platform::stdinIsTerminal()) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/CliOptions.h"
+#include "cli/Listings.h"
 #include "tools/sim/Simulator.h"
 
 namespace qor::cli {
@@ -86,6 +87,60 @@ TEST(CliOptions, ParsesEveryOptionAndRefusesWrongUsage) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_TRUE(parseCliOptions({"--help"}, error));
+}
+
+TEST(CliOptions, ListingsNeedNoPort) {
+    std::string error;
+    const auto ports = parseCliOptions({"--list-ports"}, error);
+    ASSERT_TRUE(ports);
+    EXPECT_TRUE(ports->listPorts);
+    const auto firmware = parseCliOptions({"--firmware", "--descriptor", "d.txt"}, error);
+    ASSERT_TRUE(firmware);
+    EXPECT_TRUE(firmware->firmware);
+    EXPECT_EQ(firmware->descriptorFile, "d.txt");
+}
+
+TEST(CliListings, OverviewColumnsAsWideAsTheirWidestText) {
+    std::ostringstream out;
+    printOverview(out, {{"Module A", "2.05", "P", "Print 35", "", "5.0"},
+                        {"B", "65535.03", "?", "?", "20.01.2020", "65535.1"}});
+    EXPECT_EQ(out.str(),
+              "Firmware  Version   Platform  Print     Date        BL\n"
+              "Module A  2.05      P         Print 35              5.0\n"
+              "B         65535.03  ?         ?         20.01.2020  65535.1\n");
+}
+
+// The program's own lists: the built-in row, and a descriptor file's row before it.
+TEST(CliProgram, FirmwareAndPortLists) {
+    const Outcome builtin = runCli("--firmware");
+    EXPECT_EQ(builtin.status, 0);
+    std::istringstream lines(builtin.out);
+    std::string header;
+    std::string row;
+    std::getline(lines, header);
+    std::getline(lines, row);
+    EXPECT_EQ(header.rfind("Firmware  ", 0), 0u) << builtin.out;
+    EXPECT_NE(row.find("  2.05  "), std::string::npos) << builtin.out;
+    EXPECT_NE(row.find("  19.08.2019 15:36:40  5.0"), std::string::npos) << builtin.out;
+    EXPECT_FALSE(std::getline(lines, row));
+
+    const std::string file = ::testing::TempDir() + "cli-descriptor.txt";
+    std::ofstream(file) << "bootloader=2\nbootloader version=1\nclass=26156\nversionH=2\n"
+                           "versionL=7\nplatform=18\nprint=35\ndate=20.01.2020\n";
+    const Outcome withFile = runCli("--firmware --descriptor " + file);
+    EXPECT_EQ(withFile.status, 0);
+    const auto fileRow = withFile.out.find("  2.07  ");
+    EXPECT_NE(fileRow, std::string::npos) << withFile.out;
+    EXPECT_LT(fileRow, withFile.out.find("  2.05  ")) << withFile.out;
+    EXPECT_EQ(runCli("--firmware --descriptor " + file + ".missing").status, 1);
+
+    // Whatever ports this machine has: device paths, one per line.
+    const Outcome ports = runCli("--list-ports");
+    EXPECT_EQ(ports.status, 0);
+    std::istringstream portLines(ports.out);
+    for (std::string line; std::getline(portLines, line);) {
+        EXPECT_EQ(line.rfind("/dev/", 0), 0u) << line;
+    }
 }
 
 TEST(CliProgram, UsageErrorsAndTheUnansweredQuestionExitWith2) {
