@@ -1,5 +1,6 @@
 #include "ui/InfoWindow.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -59,12 +60,32 @@ std::int32_t TfrmInfo::Execute(std::int32_t ALeft, std::int32_t ATop, std::int32
         ListView1->addTopLevelItem(new QTreeWidgetItem(cells));
     }
 
-    move(ALeft, ATop);
-    const QMargins frame = windowFrame(*this);
-    resize(width(), AHeight - frame.top() - frame.bottom());
+    wanted_ = QRect(ALeft, ATop, 0, AHeight);
+    place();
     fitColumns();
     Button1->setFocus();
     return runModal_(*this);
+}
+
+void TfrmInfo::place() {
+    move(wanted_.topLeft());
+    const QMargins frame = windowFrame(*this);
+    resize(width(), wanted_.height() - frame.top() - frame.bottom());
+}
+
+bool TfrmInfo::event(QEvent* event) {
+    const bool handled = QDialog::event(event);
+    const QEvent::Type type = event->type();
+    if (frameUnknown_ && isVisible() && (type == QEvent::Move || type == QEvent::Resize)) {
+        const QRect outer = frameGeometry();
+        if (outer != geometry()) {
+            frameUnknown_ = false;
+            if (outer.topLeft() != wanted_.topLeft() || outer.height() != wanted_.height()) {
+                place();
+            }
+        }
+    }
+    return handled;
 }
 
 void TfrmInfo::fitColumns() {

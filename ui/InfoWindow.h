@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QPushButton>
+#include <QRect>
 #include <QTreeWidget>
 #include <cstdint>
 
@@ -24,12 +25,21 @@ class TfrmInfo : public QDialog {
 
     void setModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
 
+  protected:
+    bool event(QEvent* event) override;
+
   private:
+    // Puts the frame's top-left corner at the wanted place and gives the frame the wanted height.
+    void place();
     // Each column as wide as the larger of its header and its widest cell, plus 5; the client
     // area as wide as the columns, plus 30.
     void fitColumns();
 
     LayoutScale scale_;
+    QRect wanted_;  // left, top and outer height asked for (width unused)
+    // The window manager frames a window only when it is first shown; until its frame is known
+    // a move can land off by the frame, so the place is taken again once it is.
+    bool frameUnknown_ = true;
     ModalRunner runModal_ = &execModal;
     QTreeWidget* ListView1;
     QPushButton* Button1;
