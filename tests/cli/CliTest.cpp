@@ -17,50 +17,16 @@
 
 #include "cli/CliOptions.h"
 #include "cli/Listings.h"
-#include "tools/sim/Simulator.h"
+#include "tests/support/SimProcess.h"
 
 namespace qor::cli {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out;
-};
+using test::endsWithReportLine;
+using test::RunningSim;
 
-// Runs the program with standard input from /dev/null (no terminal to answer questions).
-Outcome runCli(const std::string& args) {
-    const std::string command = std::string(QOR_CLI_PATH) + " " + args + " </dev/null 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, out};
-}
-
-class RunningSim {
-  public:
-    explicit RunningSim(sim::Config config)
-        : sim_(std::make_unique<sim::Simulator>(std::move(config))),
-          thread_([this] { sim_->run(); }) {}
-    ~RunningSim() {
-        sim_->stop();
-        thread_.join();
-    }
-    const std::string& path() const { return sim_->slavePath(); }
-
-  private:
-    std::unique_ptr<sim::Simulator> sim_;
-    std::thread thread_;
-};
-
-bool endsWithLine(const std::string& out, const std::string& text) {
-    const std::string tail = " -> " + text + "\n";
-    return out.size() >= tail.size() &&
-           out.compare(out.size() - tail.size(), tail.size(), tail) == 0;
+test::ProgramOutcome runCli(const std::string& args) {
+    return test::runProgram(QOR_CLI_PATH, args);
 }
 
 TEST(CliOptions, ParsesEveryOptionAndRefusesWrongUsage) {
@@ -112,7 +78,7 @@ TEST(CliListings, OverviewColumnsAsWideAsTheirWidestText) {
 
 // The program's own lists: the built-in row, and a descriptor file's row before it.
 TEST(CliProgram, FirmwareAndPortLists) {
-    const Outcome builtin = runCli("--firmware");
+    const test::ProgramOutcome builtin = runCli("--firmware");
     EXPECT_EQ(builtin.status, 0);
     std::istringstream lines(builtin.out);
     std::string header;
@@ -127,7 +93,7 @@ TEST(CliProgram, FirmwareAndPortLists) {
     const std::string file = ::testing::TempDir() + "cli-descriptor.txt";
     std::ofstream(file) << "bootloader=2\nbootloader version=1\nclass=26156\nversionH=2\n"
                            "versionL=7\nplatform=18\nprint=35\ndate=20.01.2020\n";
-    const Outcome withFile = runCli("--firmware --descriptor " + file);
+    const test::ProgramOutcome withFile = runCli("--firmware --descriptor " + file);
     EXPECT_EQ(withFile.status, 0);
     const auto fileRow = withFile.out.find("  2.07  ");
     EXPECT_NE(fileRow, std::string::npos) << withFile.out;
@@ -135,7 +101,7 @@ TEST(CliProgram, FirmwareAndPortLists) {
     EXPECT_EQ(runCli("--firmware --descriptor " + file + ".missing").status, 1);
 
     // Whatever ports this machine has: device paths, one per line.
-    const Outcome ports = runCli("--list-ports");
+    const test::ProgramOutcome ports = runCli("--list-ports");
     EXPECT_EQ(ports.status, 0);
     std::istringstream portLines(ports.out);
     for (std::string line; std::getline(portLines, line);) {
@@ -147,17 +113,17 @@ TEST(CliProgram, UsageErrorsAndTheUnansweredQuestionExitWith2) {
     EXPECT_EQ(runCli("--bogus").status, 2);
     EXPECT_EQ(runCli("").status, 2);
     // No terminal and no --yes: nothing is started.
-    const Outcome unanswered = runCli("--port /dev/qor-no-such-port");
+    const test::ProgramOutcome unanswered = runCli("--port /dev/qor-no-such-port");
     EXPECT_EQ(unanswered.status, 2);
     EXPECT_NE(unanswered.out.find("--yes"), std::string::npos);
     EXPECT_EQ(runCli("--help").status, 0);
 }
 
 TEST(CliProgram, PortNotReadyExitsWith10) {
-    const Outcome o = runCli("--port /dev/qor-no-such-port --yes");
+    const test::ProgramOutcome o = runCli("--port /dev/qor-no-such-port --yes");
     EXPECT_EQ(o.status, 10);
-    EXPECT_TRUE(
-        endsWithLine(o.out, "Aborted because serial port \"/dev/qor-no-such-port\" is not ready!"))
+    EXPECT_TRUE(endsWithReportLine(
+        o.out, "Aborted because serial port \"/dev/qor-no-such-port\" is not ready!"))
         << o.out;
 }
 
@@ -165,10 +131,11 @@ TEST(CliProgram, WrongLoggerExitsWith40) {
     sim::Config config;
     config.identity.loggerClass = 26000;
     RunningSim logger(config);
-    const Outcome o = runCli("--port " + logger.path() + " --yes");
+    const test::ProgramOutcome o = runCli("--port " + logger.path() + " --yes");
     EXPECT_EQ(o.status, 40);
     EXPECT_NE(o.out.find(" -> Class 26000 ["), std::string::npos);
-    EXPECT_TRUE(endsWithLine(o.out, "Aborted because no update is available for this logger!"))
+    EXPECT_TRUE(
+        endsWithReportLine(o.out, "Aborted because no update is available for this logger!"))
         << o.out;
 }
 
@@ -195,12 +162,12 @@ TEST(CliProgram, CtrlCCancelsTheRun) {
     std::ifstream file(out);
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
-    EXPECT_TRUE(endsWithLine(text, "Process cancelled!")) << text;
+    EXPECT_TRUE(endsWithReportLine(text, "Process cancelled!")) << text;
 }
 
 TEST(CliProgram, SuccessfulUpdateExitsWith0) {
     RunningSim logger{sim::Config{}};
-    const Outcome o = runCli("--port " + logger.path() + " --yes");
+    const test::ProgramOutcome o = runCli("--port " + logger.path() + " --yes");
     EXPECT_EQ(o.status, 0) << o.out;
     EXPECT_NE(o.out.find(" -> Device programmed.\n"), std::string::npos);
     EXPECT_NE(o.out.find("V2.05 succesfully completed.\n"), std::string::npos);

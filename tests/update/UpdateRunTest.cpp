@@ -22,7 +22,7 @@
 #include "engine/KECommThread.h"
 #include "engine/RunState.h"
 #include "platform/Resource.h"
-#include "tools/sim/Simulator.h"
+#include "tests/support/SimProcess.h"
 
 namespace qor {
 namespace {
@@ -31,34 +31,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-// The simulated logger, served on a thread of its own.
-class RunningSim {
-  public:
-    explicit RunningSim(sim::Config config)
-        : sim_(std::make_unique<sim::Simulator>(std::move(config), &transcript_)),
-          thread_([this] { sim_->run(); }) {}
-    ~RunningSim() {
-        sim_->stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-    const std::string& path() const { return sim_->slavePath(); }
-    sim::Simulator& sim() { return *sim_; }
-    // Stops the simulator and returns what crossed the line.
-    std::string transcript() {
-        sim_->stop();
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-        return transcript_.str();
-    }
-
-  private:
-    std::ostringstream transcript_;
-    std::unique_ptr<sim::Simulator> sim_;
-    std::thread thread_;
-};
+using test::RunningSim;
 
 // The report lines without their time stamps ("hh-nn-ss -> ").
 Lines reportLines(const std::string& out) {
