@@ -97,20 +97,23 @@ int remainingMs(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Waits for fd to become readable until the deadline; true when it is (or reports an error
-// condition, which the following read turns into a failure).
-bool waitReadable(int fd, Clock::time_point deadline) {
+enum class Wait { Readable, TimedOut, Gone };
+
+// Waits for fd to become readable until the deadline. Called after a read found nothing: a
+// device that has gone away (hung up) then stays "readable" with nothing to read, which would
+// keep a reader spinning, so it counts as a failed read. A failed poll is left to the next read.
+Wait waitReadable(int fd, Clock::time_point deadline) {
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         const int r = poll(&p, 1, remainingMs(deadline));
         if (r > 0) {
-            return true;
+            return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? Wait::Gone : Wait::Readable;
         }
         if (r == 0) {
-            return false;
+            return Wait::TimedOut;
         }
         if (errno != EINTR) {
-            return true;
+            return Wait::Readable;
         }
     }
 }
@@ -193,7 +196,11 @@ bool serialRead(SerialHandle handle, void* data, std::uint32_t count, std::uint3
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        if (!waitReadable(fd, deadline)) {
+        const Wait wait = waitReadable(fd, deadline);
+        if (wait == Wait::Gone) {
+            return false;
+        }
+        if (wait == Wait::TimedOut) {
             break;
         }
     }
@@ -217,8 +224,9 @@ bool serialReadSome(SerialHandle handle, void* data, std::uint32_t count, std::u
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         }
-        if (!waitReadable(fd, deadline)) {
-            return true;
+        const Wait wait = waitReadable(fd, deadline);
+        if (wait != Wait::Readable) {
+            return wait == Wait::TimedOut;
         }
     }
 }
