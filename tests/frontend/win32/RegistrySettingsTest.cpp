@@ -1,55 +1,23 @@
-// Service mode from the registry. HKEY_CURRENT_USER is redirected into a private key for the
-// test's duration, so the user's own settings are neither read nor touched.
+// Service mode from the registry, in a private HKEY_CURRENT_USER.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <string>
-
 #include "frontend/StartupOptions.h"
-#include "platform/Settings.h"
+#include "tests/frontend/win32/RegistryRedirect.h"
 
 namespace qor {
 namespace {
 
-class RegistrySettings : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        privateName_ = L"Software\\QorTests\\settings-" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, privateName_.c_str(), 0, nullptr,
-                                  REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &private_, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, private_), ERROR_SUCCESS);
-    }
-    void TearDown() override {
-        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
-        RegDeleteTreeW(private_, nullptr);
-        RegCloseKey(private_);
-        RegDeleteKeyW(HKEY_CURRENT_USER, privateName_.c_str());
-    }
-
-    // Sets "intern" under Software\Vandrel\Qor of the redirected HKEY_CURRENT_USER.
-    void setIntern(DWORD type, const void* data, DWORD size) {
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Vandrel\\Qor", 0, nullptr,
-                                  REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueExW(key, L"intern", 0, type, static_cast<const BYTE*>(data), size),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-    }
-
-    std::wstring privateName_;
-    HKEY private_ = nullptr;
-};
-
-TEST_F(RegistrySettings, MissingKeyMeansNormalModeAndIsNotCreated) {
+TEST(RegistrySettings, MissingKeyMeansNormalModeAndIsNotCreated) {
+    const test::RegistryRedirect user(HKEY_CURRENT_USER);
     EXPECT_FALSE(isServiceMode());
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Vandrel\\Qor", 0, KEY_READ, &key),
               ERROR_SUCCESS);
 }
 
-TEST_F(RegistrySettings, OnlyTheDwordUnlockNumber) {
+TEST(RegistrySettings, OnlyTheDwordUnlockNumber) {
+    test::RegistryRedirect user(HKEY_CURRENT_USER);
     const DWORD unlock = 4187;
     const DWORD other = 4188;
     const unsigned long long wide = 4187;
@@ -71,7 +39,7 @@ TEST_F(RegistrySettings, OnlyTheDwordUnlockNumber) {
         {"binary of four bytes", REG_BINARY, &unlock, sizeof unlock, false},
     };
     for (const Case& c : cases) {
-        setIntern(c.type, c.data, c.size);
+        user.setValue(L"Software\\Vandrel\\Qor", L"intern", c.type, c.data, c.size);
         EXPECT_EQ(isServiceMode(), c.service) << c.what;
     }
 }
