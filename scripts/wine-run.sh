@@ -18,9 +18,15 @@ if [[ -z "$loader" ]]; then
     loader="$(command -v wine64 || true)"
     loader="${loader:-/usr/lib/wine/wine64}"
 fi
+mkdir -p "$prefix"
+# Our own server, unless one runs for this prefix already: it stays ten seconds after its last
+# program, so that a row of short test programs shares it, and it talks into a log of its own.
+# (A serial device that wine opens may make a pseudo-terminal the server's controlling terminal;
+# when the terminal goes, the server dumps its objects to its standard error.)
+server="${QOR_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
+"$server" -p10 >/dev/null 2>&1 || true
 booted="$prefix/.qor-booted"
 if [[ ! -f "$booted" ]]; then
-    mkdir -p "$(dirname "$prefix")"
     (
         flock 9
         if [[ ! -f "$booted" ]]; then
