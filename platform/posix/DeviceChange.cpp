@@ -1,6 +1,7 @@
 #include "platform/DeviceChange.h"
 
 #include <libudev.h>
+#include <poll.h>
 
 #include <cstring>
 
@@ -51,8 +52,13 @@ bool PortChangeMonitor::takePortChanges() {
         return false;
     }
     bool change = false;
-    // The monitor's socket does not block: receive returns null once nothing is left.
-    while (udev_device* device = udev_monitor_receive_device(state_->monitor)) {
+    // Only what is waiting now: the window's thread must never block here.
+    pollfd waiting{udev_monitor_get_fd(state_->monitor), POLLIN, 0};
+    while (::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN) != 0) {
+        udev_device* device = udev_monitor_receive_device(state_->monitor);
+        if (device == nullptr) {
+            break;
+        }
         const char* action = udev_device_get_action(device);
         if (action != nullptr &&
             (std::strcmp(action, "add") == 0 || std::strcmp(action, "remove") == 0)) {
