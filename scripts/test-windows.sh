@@ -30,6 +30,11 @@ mkdir -p "$prefix"
 WINEPREFIX="$prefix" LD_PRELOAD="$build/tests/win32/pty_modem_lines.so" "$server" -p
 trap 'WINEPREFIX="$prefix" "$server" -k 2>/dev/null || true' EXIT
 echo "Booting the wine prefix $prefix"
-bash "$root/scripts/wine-run.sh" --prefix "$prefix" cmd /c exit 0
+# Boots, and keeps a program on wine's desktop for the whole run. Wine starts its desktop process
+# for the first program that needs one (every console of its own does) and ends it when no
+# program has used it for a while; the process keeps the standard output of the program it was
+# started for, and were that a test's, CTest would take the test as running until then.
+bash "$root/scripts/wine-run.sh" --prefix "$prefix" start /unix \
+    "$build/tests/win32/qor_win_child.exe" sleep:86400000 </dev/null >/dev/null 2>&1
 
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
