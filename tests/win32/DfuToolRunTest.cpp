@@ -9,7 +9,7 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>

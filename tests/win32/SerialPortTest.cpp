@@ -16,15 +16,12 @@
 #include <gtest/gtest.h>
 #include <winioctl.h>
 
-#include <atomic>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
 #include "engine/CommThread.h"
-#include "engine/Exceptions.h"
 #include "engine/RunState.h"
 #include "platform/SerialPort.h"
 #include "tests/support/NotificationRecorder.h"
