@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <stdexcept>
+#include <string>
 
 namespace qor::sim {
 namespace {
@@ -79,9 +80,14 @@ void PtyLine::link(const std::string& path) {
         if (!S_ISLNK(existing.st_mode)) {
             throw std::runtime_error(path + " exists and is not a symlink");
         }
-        ::unlink(path.c_str());
     }
-    if (::symlink(slavePath_.c_str(), path.c_str()) != 0) {
+    // Made beside the path and renamed over it, so the path never stands empty for a moment
+    // in which someone else could take it.
+    const std::string fresh = path + ".qor-sim-" + std::to_string(::getpid());
+    ::unlink(fresh.c_str());
+    if (::symlink(slavePath_.c_str(), fresh.c_str()) != 0 ||
+        ::rename(fresh.c_str(), path.c_str()) != 0) {
+        ::unlink(fresh.c_str());
         throw std::runtime_error("cannot create the link " + path);
     }
     linkPath_ = path;
