@@ -4,8 +4,8 @@
 #   bash scripts/fuzz.sh              short runs for CI: a fixed number of inputs per target
 #   bash scripts/fuzz.sh --long SECS  SECS seconds per target; the corpus grows in the build
 #                                     folder from one long run to the next
-# Prints per target the inputs run, the time, the corpus size and the findings of this run (the
-# crash, leak, time-out or out-of-memory input that stopped it, kept in
+# Prints per target the inputs run, the time, the corpus size, the code edges covered and the
+# findings of this run (the crash, leak, time-out or out-of-memory input that stopped it, kept in
 # <build>/findings/<target>/); exits non-zero when a target found something.
 #   BUILD_DIR  build folder (default build-fuzz)
 #   RUNS       inputs per target in the short runs (default 20000)
@@ -40,7 +40,7 @@ read -r -a targets <<<"${TARGETS:-$(tr '\n' ' ' <"$build/fuzz-targets.txt")}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failed=0
-printf "%-18s %10s %8s %8s  %s\n" "target" "inputs" "seconds" "corpus" "findings"
+printf "%-18s %10s %8s %8s %6s  %s\n" "target" "inputs" "seconds" "corpus" "edges" "findings"
 for target in "${targets[@]}"; do
     findings="$build/findings/$target"
     mkdir -p "$findings"
@@ -60,9 +60,10 @@ for target in "${targets[@]}"; do
         -artifact_prefix="$findings/" -print_final_stats=1 "$corpus" >"$output" 2>&1 || status=$?
     inputs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$output" | tail -n 1)"
     elapsed="$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$output" | tail -n 1)"
+    edges="$(sed -n 's/.* cov: \([0-9]*\) .*/\1/p' "$output" | tail -n 1)"
     found="$(find "$findings" -type f -newer "$work/$target.start" | wc -l)"
-    printf "%-18s %10s %8s %8s  %s\n" "$target" "${inputs:-?}" "${elapsed:-?}" \
-        "$(find "$corpus" -type f | wc -l)" "$found"
+    printf "%-18s %10s %8s %8s %6s  %s\n" "$target" "${inputs:-?}" "${elapsed:-?}" \
+        "$(find "$corpus" -type f | wc -l)" "${edges:-?}" "$found"
     if ((status != 0)); then
         failed=1
         grep -E "ERROR|SUMMARY|Test unit written" "$output" | head -n 5 | sed 's/^/    /'
