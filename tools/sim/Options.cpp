@@ -129,7 +129,7 @@ simulator cannot run; 2 for a wrong command line.
 
 using Handler = std::function<std::string(Config&, const std::string&)>;
 
-struct OptionSpec {
+struct OptionEntry {
     std::string_view name;
     bool takesValue;
     Handler apply;
@@ -315,8 +315,8 @@ std::string readFile(const std::string& path, std::string& out) {
     return out.empty() ? path + " is empty" : "";
 }
 
-const std::vector<OptionSpec>& optionTable() {
-    static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& optionTable() {
+    static const std::vector<OptionEntry> table = {
         {"--link", true,
          [](Config& c, const std::string& v) -> std::string {
              c.linkPath = v;
@@ -464,13 +464,13 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
             inlineValue = arg.substr(eq + 1);
         }
         const auto& table = optionTable();
-        const auto spec = std::find_if(table.begin(), table.end(),
-                                       [&name](const OptionSpec& s) { return s.name == name; });
-        if (spec == table.end()) {
+        const auto option = std::find_if(table.begin(), table.end(),
+                                         [&name](const OptionEntry& s) { return s.name == name; });
+        if (option == table.end()) {
             return fail("unknown option " + arg);
         }
         std::string value;
-        if (spec->takesValue) {
+        if (option->takesValue) {
             if (inlineValue) {
                 value = *inlineValue;
             } else if (i + 1 < args.size()) {
@@ -481,7 +481,7 @@ ParsedOptions parseOptions(const std::vector<std::string>& args) {
         } else if (inlineValue) {
             return fail(name + " takes no value");
         }
-        if (std::string error = spec->apply(parsed.config, value); !error.empty()) {
+        if (std::string error = option->apply(parsed.config, value); !error.empty()) {
             return fail(name + " " + value + ": " + error);
         }
     }
@@ -494,8 +494,8 @@ const std::string& helpText() {
 
 std::vector<std::string> optionNames() {
     std::vector<std::string> names;
-    for (const OptionSpec& spec : optionTable()) {
-        names.emplace_back(spec.name);
+    for (const OptionEntry& option : optionTable()) {
+        names.emplace_back(option.name);
     }
     return names;
 }
