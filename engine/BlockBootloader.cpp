@@ -17,8 +17,6 @@
 namespace qor {
 namespace {
 
-constexpr std::uint8_t kPassThroughCommand = 2;
-constexpr std::uint8_t kPassThroughSelector = 0x30;
 constexpr std::int32_t kBootloaderBaud = 57600;
 
 // Frame kind in bits 3 to 6 of the header; kind 15 has a 16-bit length and a CRC-16.
@@ -113,7 +111,7 @@ void TKECommThread::updateByBlockBootloader(std::int32_t index) {
         throw EQor(cEX_NO_UPDATE);
     }
 
-    sendCommand(true, kPassThroughCommand, kPassThroughSelector, 0, 0, 0, 0, 0);
+    switchToPassThrough();
     reopenPort(kBootloaderBaud);
     FRxPos = 0;
     powerOnHandshake();

@@ -24,8 +24,6 @@ namespace {
 
 constexpr const char* kToolResource = "update_prog";
 constexpr const char* kPackageFileName = "qor_data.zip";
-constexpr std::uint8_t kPassThroughCommand = 2;
-constexpr std::uint8_t kPassThroughSelector = 0x30;
 constexpr std::uint32_t kPortReleasePauseMs = 1000;
 constexpr std::uint32_t kToolTimeSliceMs = 5;
 
@@ -99,7 +97,7 @@ void TKECommThread::updateByDfuTool(std::int32_t index) {
     }
     writeFile(files.package(), data, size);
 
-    sendCommand(true, kPassThroughCommand, kPassThroughSelector, 0, 0, 0, 0, 0);
+    switchToPassThrough();
     closePort();
     platform::sleepMs(kPortReleasePauseMs);
 

@@ -16,6 +16,7 @@ constexpr std::uint8_t kModuleSelector = 0x30;
 constexpr std::uint8_t kModuleFirmware = 0;
 constexpr std::uint8_t kModuleFirmwarePlatform = 1;
 constexpr std::uint8_t kModuleHardware = 2;
+constexpr std::uint8_t kPassThroughCommand = 2;
 
 // This update procedure honours the read-info-only flag; the window shows its box for it.
 const bool announcedReadInfoOnly = [] {
@@ -31,6 +32,10 @@ TKECommThread::TKECommThread(std::int32_t hWindow, TCmd cmd, const std::string& 
 }
 
 TKECommThread::~TKECommThread() = default;
+
+void TKECommThread::switchToPassThrough() {
+    sendCommand(true, kPassThroughCommand, kModuleSelector, 0, 0, 0, 0, 0);
+}
 
 void TKECommThread::work() {
     platform::sleepMs(kFirstCommandPauseMs);

@@ -35,6 +35,9 @@ class TKECommThread : public TCommThread {
   protected:
     void work() override;
 
+    // Command 2: from its answer on the logger passes the line through to the radio module.
+    void switchToPassThrough();
+
     // Block bootloader transfer (kind 4); returns with the port open at 57600 baud.
     void updateByBlockBootloader(std::int32_t index);
     // Completes the frame whose data the caller put into FTxBuffer, writes it, pauses 5 ms.
