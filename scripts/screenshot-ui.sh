@@ -11,7 +11,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 out="${1:-/tmp/qor-ui-screenshots}"
-app="$build/ui/qor-ble-update"
+app="$build/ui/qt/qor-ble-update"
 sim="$build/tools/sim/qor-logger-sim"
 for tool in Xvfb xdotool import openbox xprop; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }

@@ -14,7 +14,7 @@
 
 #include "UiTestSupport.h"
 #include "engine/RunState.h"
-#include "ui/LayoutUnits.h"
+#include "ui/qt/LayoutUnits.h"
 
 namespace qor::ui::test {
 namespace {

@@ -7,8 +7,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
-#include "ui/MessageWindow.h"
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/MessageWindow.h"
+#include "ui/qt/ProtocolWindow.h"
 
 namespace qor::ui {
 namespace {

@@ -15,7 +15,7 @@
 #include "catalogue/CodeNames.h"
 #include "engine/Notifications.h"
 #include "engine/RunState.h"
-#include "ui/Confirmation.h"
+#include "ui/qt/Confirmation.h"
 
 namespace qor::ui::test {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "UiTestSupport.h"
 #include "engine/RunState.h"
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/ProtocolWindow.h"
 
 namespace qor::ui::test {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "engine/Notifications.h"
 #include "engine/RunState.h"
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/ProtocolWindow.h"
 
 namespace qor::ui::test {
 namespace {

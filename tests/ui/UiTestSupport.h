@@ -19,8 +19,8 @@
 
 #include "catalogue/CatalogueTestSeam.h"
 #include "engine/CommThread.h"
-#include "ui/MainWindow.h"
-#include "ui/ProgramWindows.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/ProgramWindows.h"
 
 namespace qor::ui::test {
 

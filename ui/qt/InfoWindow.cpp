@@ -1,4 +1,4 @@
-#include "ui/InfoWindow.h"
+#include "ui/qt/InfoWindow.h"
 
 #include <QEvent>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "ui/Confirmation.h"
+#include "ui/qt/Confirmation.h"
 
 #include <QPushButton>
 

@@ -1,4 +1,4 @@
-#include "ui/PortList.h"
+#include "ui/qt/PortList.h"
 
 #include "frontend/PortNames.h"
 

@@ -1,9 +1,9 @@
-#include "ui/MessageWindow.h"
+#include "ui/qt/MessageWindow.h"
 
 #include <QVBoxLayout>
 
-#include "ui/Confirmation.h"
-#include "ui/LayoutUnits.h"
+#include "ui/qt/Confirmation.h"
+#include "ui/qt/LayoutUnits.h"
 
 namespace qor::ui {
 

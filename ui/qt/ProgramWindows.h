@@ -1,10 +1,10 @@
 // The windows the program creates after the main window, in the program's start order.
 #pragma once
 
-#include "ui/InfoWindow.h"
-#include "ui/MainWindow.h"
-#include "ui/MessageWindow.h"
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/InfoWindow.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/MessageWindow.h"
+#include "ui/qt/ProtocolWindow.h"
 
 namespace qor::ui {
 

@@ -20,7 +20,7 @@
 #include "engine/CommThread.h"
 #include "engine/NotificationHandler.h"
 #include "frontend/StartupOptions.h"
-#include "ui/LayoutUnits.h"
+#include "ui/qt/LayoutUnits.h"
 
 namespace qor::ui {
 

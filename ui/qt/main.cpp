@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "engine/KECommThread.h"
-#include "ui/MainWindow.h"
-#include "ui/ProgramWindows.h"
+#include "ui/qt/MainWindow.h"
+#include "ui/qt/ProgramWindows.h"
 
 int main(int argc, char** argv) {
     // The update engine's own initialisation has already declared read-info-only support.

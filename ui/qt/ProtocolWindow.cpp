@@ -1,4 +1,4 @@
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/ProtocolWindow.h"
 
 #include <QCloseEvent>
 #include <QScrollBar>
@@ -6,7 +6,7 @@
 
 #include "engine/NotificationHandler.h"
 #include "platform/Clock.h"
-#include "ui/LayoutUnits.h"
+#include "ui/qt/LayoutUnits.h"
 
 namespace qor::ui {
 

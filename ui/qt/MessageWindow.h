@@ -7,7 +7,7 @@
 #include <QRect>
 #include <string>
 
-#include "ui/ModalRunner.h"
+#include "ui/qt/ModalRunner.h"
 
 namespace qor::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/MainWindow.h"
+#include "ui/qt/MainWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,12 +16,12 @@
 #include "engine/RunState.h"
 #include "platform/Clock.h"
 #include "platform/ProgramParameters.h"
-#include "ui/Confirmation.h"
-#include "ui/InfoWindow.h"
-#include "ui/MessageWindow.h"
-#include "ui/PortList.h"
-#include "ui/PortWatcher.h"
-#include "ui/ProtocolWindow.h"
+#include "ui/qt/Confirmation.h"
+#include "ui/qt/InfoWindow.h"
+#include "ui/qt/MessageWindow.h"
+#include "ui/qt/PortList.h"
+#include "ui/qt/PortWatcher.h"
+#include "ui/qt/ProtocolWindow.h"
 
 namespace qor::ui {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/PortWatcher.h"
+#include "ui/qt/PortWatcher.h"
 
 #include <QCoreApplication>
 

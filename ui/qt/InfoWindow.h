@@ -8,8 +8,8 @@
 #include <QTreeWidget>
 #include <cstdint>
 
-#include "ui/LayoutUnits.h"
-#include "ui/ModalRunner.h"
+#include "ui/qt/LayoutUnits.h"
+#include "ui/qt/ModalRunner.h"
 
 namespace qor::ui {
 

@@ -1,4 +1,4 @@
-#include "ui/LayoutUnits.h"
+#include "ui/qt/LayoutUnits.h"
 
 #include <QGuiApplication>
 #include <QScreen>

@@ -1,4 +1,4 @@
-#include "ui/ProgramWindows.h"
+#include "ui/qt/ProgramWindows.h"
 
 namespace qor::ui {
 
