@@ -1,9 +1,9 @@
 #include "cli/CliFrontEnd.h"
 
+#include <filesystem>
+
 #include "catalogue/Catalogue.h"
 #include "catalogue/DescriptorFile.h"
-
-#include <filesystem>
 #include "engine/Notifications.h"
 #include "engine/RunState.h"
 #include "platform/Clock.h"
@@ -11,27 +11,36 @@
 namespace qor::cli {
 
 CliFrontEnd::CliFrontEnd(CliOptions options, std::ostream& out, std::ostream& err,
-                         bool drawProgress)
-    : options_(std::move(options)), out_(out), err_(err), drawProgress_(drawProgress) {
-    hWindow_ = registerNotificationSink([this](const Notification& notification) {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(notification);
-        posted_.notify_one();
-    });
+                         bool drawProgress, Confirm confirm)
+    : options_(std::move(options)),
+      out_(out),
+      err_(err),
+      drawProgress_(drawProgress),
+      confirm_(std::move(confirm)),
+      control_(*this, registerNotificationSink([this](const Notification& notification) {
+          std::lock_guard lock(mutex_);
+          queue_.push_back(notification);
+          posted_.notify_one();
+      })) {
+    control_.setRestartLimit(options_.maxRestarts);
 }
 
 CliFrontEnd::~CliFrontEnd() {
-    unregisterNotificationSink(hWindow_);
+    unregisterNotificationSink(control_.notificationHandle());
 }
 
 int CliFrontEnd::run() {
+    control_.applyStartup(false, {});
     checkClassFlag = !options_.noClassCheck;
-    if (!prepareRun()) {
+    if (!control_.confirmUpdate()) {
+        err_ << "Nothing was started.\n";
+        return kExitSuccess;
+    }
+    if (!control_.prepareRun(options_.descriptorFile)) {
         return kExitOtherFailure;
     }
-    startRun(TCmd::tCMD0);
-    int status = kExitOtherFailure;
-    while (running_) {
+    control_.startRun(TCmd::tCMD0);
+    while (control_.runInProgress()) {
         Notification next;
         {
             std::unique_lock lock(mutex_);
@@ -39,25 +48,29 @@ int CliFrontEnd::run() {
             next = queue_.front();
             queue_.pop_front();
         }
-        handleNotification(*this, next);
-        if (next.code == kNotifySuccess) {
-            status = kExitSuccess;
-        } else if (next.code == kNotifyFailure) {
-            status = exitStatusForError(next.value);
-        } else if (restartsUsedUp_) {
-            status = kExitRestartsUsedUp;
-        }
+        control_.handle(next);
     }
     clearProgressLine();
     // The worker frees itself after its last notification; let it finish before the process ends.
     TCommThread::waitForWorkers(5000);
-    return status;
+    const RunOutcome& outcome = control_.outcome();
+    switch (outcome.kind) {
+        case RunOutcome::Kind::Succeeded:
+            return kExitSuccess;
+        case RunOutcome::Kind::Failed:
+            return exitStatusForError(outcome.errorCode);
+        case RunOutcome::Kind::RestartsUsedUp:
+            return kExitRestartsUsedUp;
+        default:
+            return kExitOtherFailure;
+    }
 }
 
 bool selectDescriptorFile(const std::string& fileName, std::ostream& err) {
     selectedFirmwareIndex = -1;
     try {
-        readLoadedFileHeader(std::filesystem::path(fileName));
+        readLoadedFileHeader(
+            std::filesystem::path(std::u8string(fileName.begin(), fileName.end())));
     } catch (const EDescriptorFile& e) {
         err << "qor-ble-update-cli: " << e.what() << "\n";
         return false;
@@ -66,33 +79,12 @@ bool selectDescriptorFile(const std::string& fileName, std::ostream& err) {
     return true;
 }
 
-bool CliFrontEnd::prepareRun() {
-    selectedFirmwareIndex = -1;
-    return options_.descriptorFile.empty() || selectDescriptorFile(options_.descriptorFile, err_);
+bool CliFrontEnd::confirm(const std::string& question) {
+    return options_.yes || (confirm_ && confirm_(question));
 }
 
-void CliFrontEnd::startRun(TCmd cmd) {
-    if (running_ && options_.maxRestarts && restarts_ >= *options_.maxRestarts) {
-        addReport("Gave up after " + std::to_string(restarts_) + " automatic restarts.");
-        restartsUsedUp_ = true;
-        running_ = false;
-        return;
-    }
-    if (running_) {
-        ++restarts_;
-    }
-    const std::string line = "Start at serial port \"" + options_.port + "\"";
-    addReport(line);
-    setStatus(line);
-    readInfoOnlyFlag = options_.readInfoOnly;
-    setProgressBar(0);
-    running_ = true;
-    cancelFlag = false;
-    CommThreadClass(hWindow_, cmd, options_.port);
-}
-
-void CliFrontEnd::endRun() {
-    running_ = false;
+void CliFrontEnd::descriptorUnreadable(const std::string& reason) {
+    err_ << "qor-ble-update-cli: " << reason << "\n";
 }
 
 void CliFrontEnd::addReport(const std::string& text) {
@@ -137,6 +129,12 @@ void CliFrontEnd::alertSound() {
 
 void CliFrontEnd::restartDelay(std::uint32_t milliseconds) {
     platform::sleepMs(milliseconds);
+}
+
+void CliFrontEnd::showRunState(bool) {}
+
+bool CliFrontEnd::readInfoOnlyTicked() const {
+    return options_.readInfoOnly;
 }
 
 }  // namespace qor::cli

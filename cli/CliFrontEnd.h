@@ -1,15 +1,17 @@
-// The headless front end: runs what the window's Update button runs and prints the report.
+// The headless front end: a view of the shared run control that prints the report, runs what
+// the window's Update button runs and waits for the run's end.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <ostream>
 #include <string>
 
 #include "cli/CliOptions.h"
-#include "engine/NotificationHandler.h"
+#include "frontend/RunControl.h"
 
 namespace qor::cli {
 
@@ -17,44 +19,50 @@ namespace qor::cli {
 // selects nothing and returns false.
 bool selectDescriptorFile(const std::string& fileName, std::ostream& err);
 
-class CliFrontEnd : public RunDisplays {
+class CliFrontEnd : private RunView {
   public:
-    CliFrontEnd(CliOptions options, std::ostream& out, std::ostream& err, bool drawProgress);
+    // The question about saved measurements: true on Yes.
+    using Confirm = std::function<bool(const std::string& question)>;
+
+    CliFrontEnd(CliOptions options, std::ostream& out, std::ostream& err, bool drawProgress,
+                Confirm confirm = {});
     ~CliFrontEnd() override;
     CliFrontEnd(const CliFrontEnd&) = delete;
     CliFrontEnd& operator=(const CliFrontEnd&) = delete;
 
-    // Prepares and starts the run, handles its notifications until it has ended, and returns
-    // the exit status.
+    // Asks the question (unless --yes answered it), prepares and starts the run, handles its
+    // notifications until it has ended, and returns the exit status.
     int run();
 
+    const RunOutcome& outcome() const { return control_.outcome(); }
+
+  private:
     void addReport(const std::string& text) override;
+    void clearReport() override {}
     void setStatus(const std::string& text) override;
     void showMessageWindow(const std::string& text) override;
     void setProgressBar(int position) override;
     void setApplicationTitle(const std::string& text) override;
     std::string portText() const override;
     void alertSound() override;
-    void endRun() override;
-    void startRun(TCmd cmd) override;
     void restartDelay(std::uint32_t milliseconds) override;
+    void showRunState(bool running) override;
+    bool readInfoOnlyTicked() const override;
+    bool confirm(const std::string& question) override;
+    void descriptorUnreadable(const std::string& reason) override;
 
-  private:
-    bool prepareRun();
     void clearProgressLine();
 
     CliOptions options_;
     std::ostream& out_;
     std::ostream& err_;
     bool drawProgress_;
+    Confirm confirm_;
     bool progressShown_ = false;
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<Notification> queue_;
-    std::int32_t hWindow_;
-    bool running_ = false;
-    std::uint32_t restarts_ = 0;
-    bool restartsUsedUp_ = false;
+    RunControl control_;
 };
 
 }  // namespace qor::cli

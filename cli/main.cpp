@@ -16,11 +16,14 @@ void cancelRun() {
     qor::cancelFlag.store(true, std::memory_order_relaxed);
 }
 
-// The question the Update button asks outside service mode; Enter means Yes, the default.
-bool confirmContinueWithoutSaving() {
-    std::cerr << "Confirm: Do you save your measurements ?\n"
-                 "         Do you really continue without saving ? [Yes/no] "
-              << std::flush;
+// A question of the Update button on the terminal, one line of it per line; Enter means Yes,
+// the default.
+bool confirmOnTerminal(const std::string& question) {
+    std::string text = question;
+    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) {
+        text.replace(at, 2, "\n         ");
+    }
+    std::cerr << "Confirm: " << text << " [Yes/no] " << std::flush;
     std::string answer;
     if (!std::getline(std::cin, answer)) {
         return false;
@@ -50,19 +53,14 @@ int main(int argc, char** argv) {
     if (options->listPorts || options->firmware) {
         return printListings(*options, std::cout, std::cerr);
     }
-    if (!options->yes) {
-        if (!qor::platform::stdinIsTerminal()) {
-            std::cerr << "qor-ble-update-cli: the update may lose the logger's measurements; "
-                         "confirm with --yes when no terminal can answer the question.\n";
-            return kExitUsage;
-        }
-        if (!confirmContinueWithoutSaving()) {
-            std::cerr << "Nothing was started.\n";
-            return kExitSuccess;
-        }
+    if (!options->yes && !qor::platform::stdinIsTerminal()) {
+        std::cerr << "qor-ble-update-cli: the update may lose the logger's measurements; "
+                     "confirm with --yes when no terminal can answer the question.\n";
+        return kExitUsage;
     }
     qor::CommThreadClass = &qor::createWorker<qor::TKECommThread>;
     qor::platform::onInterrupt(&cancelRun);
-    CliFrontEnd frontEnd(*options, std::cout, std::cerr, qor::platform::stderrIsTerminal());
+    CliFrontEnd frontEnd(*options, std::cout, std::cerr, qor::platform::stderrIsTerminal(),
+                         &confirmOnTerminal);
     return frontEnd.run();
 }

@@ -12,10 +12,10 @@
 
 namespace qor {
 
-// What a front end offers the handler. Called on the front end's own (user-interface) thread.
-class RunDisplays {
+// What a front end shows a run on. Called on the front end's own (user-interface) thread.
+class RunOutput {
   public:
-    virtual ~RunDisplays() = default;
+    virtual ~RunOutput() = default;
 
     virtual void addReport(const std::string& text) = 0;
     virtual void setStatus(const std::string& text) = 0;
@@ -27,10 +27,15 @@ class RunDisplays {
     // The port name as the user currently sees it.
     virtual std::string portText() const = 0;
     virtual void alertSound() = 0;
-    virtual void endRun() = 0;
-    virtual void startRun(TCmd cmd) = 0;
     // The pause before an automatic restart; blocks the user-interface thread.
     virtual void restartDelay(std::uint32_t milliseconds) = 0;
+};
+
+// What the handler needs besides the displays: the end and the restart of a run.
+class RunDisplays : public RunOutput {
+  public:
+    virtual void endRun() = 0;
+    virtual void startRun(TCmd cmd) = 0;
 };
 
 inline constexpr std::uint32_t kRestartDelayMs = 1500;

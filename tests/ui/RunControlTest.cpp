@@ -125,7 +125,7 @@ TEST_F(RunControl, NotificationsReachTheDisplays) {
     const std::string started = "Start at serial port \"COM9\"";
     struct Case {
         const char* name;
-        std::vector<Notification> posted;
+        Script posted;
         std::string report;  // the last report line
         std::string status;
         std::vector<QString> messages;
@@ -186,7 +186,7 @@ TEST_F(RunControl, NotificationsReachTheDisplays) {
         createServiceWindow();
         button("btnProg")->click();
         selectedFirmwareIndex = 1;  // as the worker's scan leaves it
-        for (const Notification& n : c.posted) {
+        for (const auto& n : c.posted) {
             post(n.code, n.value);
         }
         QCoreApplication::processEvents();

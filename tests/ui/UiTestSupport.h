@@ -1,5 +1,5 @@
-// A main window with every dialog, sound and wait answered by the test, and a fake worker
-// class that records its creation and posts scripted notifications from its own thread.
+// A main window with every dialog, sound and wait answered by the test; its workers are fakes
+// that post scripted notifications.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,39 +19,15 @@
 
 #include "catalogue/CatalogueTestSeam.h"
 #include "engine/CommThread.h"
+#include "tests/support/FakeWorkers.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/ProgramWindows.h"
 
 namespace qor::ui::test {
 
-struct Notification {
-    std::uint32_t code;
-    std::int32_t value;
-};
-using Script = std::vector<Notification>;
-
-// One worker the window created.
-struct CreatedWorker {
-    const TCommThread* worker;
-    std::int32_t hWindow;
-    TCmd cmd;
-    std::string port;
-    bool cancelAtCreation;
-    bool readInfoOnly;
-    std::chrono::steady_clock::time_point at;
-};
-
-// The worker class for CommThreadClass: each new worker takes the next script (none: posts
-// nothing) and posts it from a thread of its own.
-class FakeWorkers {
-  public:
-    static TCommThread* create(std::int32_t hWindow, TCmd cmd, const std::string& sPort);
-
-    static void addScript(Script script);
-    static std::vector<CreatedWorker> created();
-    // Joins the posting threads and forgets scripts and workers.
-    static void reset();
-};
+using qor::test::CreatedWorker;
+using qor::test::FakeWorkers;
+using qor::test::Script;
 
 struct Answers {
     bool serviceMode = false;

@@ -26,14 +26,6 @@
 namespace qor::ui {
 namespace {
 
-const QString kTitle = QStringLiteral("QOR BLE-Z40 Firmware Update");
-const QString kQuestionSave =
-    QStringLiteral("Do you save your measurements ?\r\nDo you really continue without saving ?");
-const QString kQuestionClears =
-    QStringLiteral("This update clears all measurements!\r\nDo you really continue ?");
-const QString kQuestionClose =
-    QStringLiteral("The update is not finished!\r\nDo you really close the program ?");
-
 // A worker's notification on its way to the window's thread.
 class NotificationEvent : public QEvent {
   public:
@@ -103,13 +95,13 @@ TfrmMain::TfrmMain(MainWindowSeams seams)
                                Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                                Qt::WindowCloseButtonHint),
       FSeams(std::move(seams)),
-      FScale(kMainDesignDpi, FSeams.screenDpi > 0 ? FSeams.screenDpi : screenLogicalDpi()) {
+      FScale(kMainDesignDpi, FSeams.screenDpi > 0 ? FSeams.screenDpi : screenLogicalDpi()),
+      FRunControl(*this, registerNotificationSink([this](std::uint32_t code, std::int32_t value) {
+          QCoreApplication::postEvent(this, new NotificationEvent(code, value));
+      })) {
     setObjectName(QStringLiteral("frmMain"));
     createControls();
     FormCreate();
-    FhWindow = registerNotificationSink([this](std::uint32_t code, std::int32_t value) {
-        QCoreApplication::postEvent(this, new NotificationEvent(code, value));
-    });
     QMetaObject::invokeMethod(
         this, [this] { ApplicationEvents1Idle(); }, Qt::QueuedConnection);
     if (FSeams.watchPorts) {
@@ -118,7 +110,7 @@ TfrmMain::TfrmMain(MainWindowSeams seams)
 }
 
 TfrmMain::~TfrmMain() {
-    unregisterNotificationSink(FhWindow);
+    unregisterNotificationSink(FRunControl.notificationHandle());
     setWaitCursor(false);
 }
 
@@ -188,34 +180,24 @@ void TfrmMain::createControls() {
 }
 
 void TfrmMain::FormCreate() {
-    setWindowTitle(kTitle);
-    menInfo->setTitle(QStringLiteral("Info v2020-01-07"));
+    setWindowTitle(QString::fromLatin1(kProgramTitle));
+    menInfo->setTitle(QString::fromLatin1(kInfoMenuCaption));
     // Every question goes through FSeams.confirm, which asks in the "Confirm" dialog.
     FOpenDialogDir = QCoreApplication::applicationFilePath();
 
     const bool service = isServiceMode();
+    FRunControl.applyStartup(service, FSeams.applyOptions(service));
     chkReadInfoOnly->setChecked(false);
-    chkReadInfoOnly->setVisible(service && readInfoOnlyCapable.load());
+    chkReadInfoOnly->setVisible(FRunControl.readInfoOnlyOffered());
 
-    const StartupOptions options = FSeams.applyOptions(service);
-    FServiceLevel = service ? options.serviceLevel : 0;
-    FMeasurementFormat = options.measurementFormat;
-    if (service && !options.checkClass) {
-        checkClassFlag = false;
-    }
-
-    const int closeWidth = 139;
-    if (FServiceLevel < 2) {
-        menInfoFile->setVisible(false);
-        btnFile->hide();
-        btnProg->setGeometry(FScale.rect(50, 107, closeWidth, 41));
-    } else {
-        menInfoFile->setVisible(true);
-        btnFile->show();
-        const int half = closeWidth / 2;
-        btnProg->setGeometry(FScale.rect(50, 107, half, 41));
-        btnFile->setGeometry(FScale.rect(50 + half + 8, 107, half, 41));
-    }
+    const RunButtons buttons = runButtonsAt(FRunControl.serviceLevel());
+    menInfoFile->setVisible(buttons.fileShown);
+    btnFile->setVisible(buttons.fileShown);
+    const auto place = [this](QWidget* button, const LayoutRect& r) {
+        button->setGeometry(FScale.rect(r.x, r.y, r.width, r.height));
+    };
+    place(btnProg, buttons.update);
+    place(btnFile, buttons.file);
 
     // Fixed size: menu bar, panel and status bar, nothing below.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -227,8 +209,7 @@ void TfrmMain::FormCreate() {
         cbxPort->setCurrentIndex(0);
     }
 
-    setStatus(FMeasurementFormat ? "F" : "");
-    endRun();
+    FRunControl.showInitialState();
 }
 
 void TfrmMain::setWindows(TfrmInfo* frmInfo, TfrmProtocol* frmProtocol, TfrmMessage* frmMessage) {
@@ -242,78 +223,24 @@ bool TfrmMain::isServiceMode() const {
 }
 
 void TfrmMain::btnProgClick() {
-    if (FMeasurementFormat) {
-        if (!FSeams.confirm(this, kQuestionClears)) {
-            return;
-        }
-    } else if (FServiceLevel < 1) {
-        if (!FSeams.confirm(this, kQuestionSave)) {
-            return;
-        }
-    }
-    prepareRun(QString());
-    startRun(TCmd::tCMD0);
+    FRunControl.updateClicked();
 }
 
 void TfrmMain::btnFileClick() {
-    if (runInProgress()) {
-        return;  // one worker owns the port; the button is disabled during a run anyway
-    }
-    const QString fileName = FSeams.chooseFile(this, FOpenDialogDir);
-    if (fileName.isEmpty()) {
-        return;
-    }
-    // A descriptor that cannot be read starts nothing: the run would otherwise go to the
-    // built-in images on a stale port, which is not what the user chose the file for.
-    if (prepareRun(fileName)) {
-        startRun(TCmd::tCMD0);
-    }
+    FRunControl.fileClicked();
 }
 
 bool TfrmMain::prepareRun(const QString& fileName) {
-    if (frmProtocol_) {
-        frmProtocol_->Clear();
-    }
-    selectedFirmwareIndex = -1;
-    if (!fileName.isEmpty()) {
-        try {
-            readLoadedFileHeader(std::filesystem::path(fileName.toStdU16String()));
-        } catch (const std::exception& e) {
-            addReport(e.what());
-            setStatus(e.what());
-            return false;
-        }
-        selectedFirmwareIndex = 0;
-    }
-    FPort = cbxPort->currentText().toStdString();
-    return true;
+    return FRunControl.prepareRun(fileName.toStdString());
 }
 
-void TfrmMain::startRun(TCmd cmd) {
-    const std::string line = "Start at serial port \"" + portText() + "\"";
-    addReport(line);
-    setStatus(line);
-    readInfoOnlyFlag = chkReadInfoOnly->isChecked();
-    setProgressBar(0);
-    btnProg->setEnabled(false);
-    btnFile->setEnabled(false);
-    btnClose->hide();
-    btnCancel->show();
-    cbxPort->setEnabled(false);
-    setWaitCursor(true);
-    cancelFlag = false;
-    FCommThread = CommThreadClass(FhWindow, cmd, FPort);
-}
-
-void TfrmMain::endRun() {
-    btnProg->setEnabled(true);
-    btnFile->setEnabled(true);
-    btnClose->show();
-    btnCancel->hide();
-    cbxPort->setEnabled(true);
-    setWaitCursor(false);
-    FCommThread = nullptr;
-    setApplicationTitle(kTitle.toStdString());
+void TfrmMain::showRunState(bool running) {
+    btnProg->setEnabled(!running);
+    btnFile->setEnabled(!running);
+    btnClose->setVisible(!running);
+    btnCancel->setVisible(running);
+    cbxPort->setEnabled(!running);
+    setWaitCursor(running);
 }
 
 void TfrmMain::setWaitCursor(bool on) {
@@ -329,7 +256,7 @@ void TfrmMain::setWaitCursor(bool on) {
 }
 
 void TfrmMain::btnCancelClick() {
-    cancelFlag = true;
+    FRunControl.cancelClicked();
 }
 
 void TfrmMain::btnCloseClick() {
@@ -341,6 +268,10 @@ void TfrmMain::menFileExitClick() {
 }
 
 void TfrmMain::menInfoFirmwareClick() {
+    showOverview();
+}
+
+void TfrmMain::showOverview() {
     if (frmInfo_) {
         const QRect outer = frameGeometry();
         frmInfo_->Execute(outer.left(), outer.top(), outer.height());
@@ -348,27 +279,32 @@ void TfrmMain::menInfoFirmwareClick() {
 }
 
 void TfrmMain::menInfoFileClick() {
-    const QString fileName = FSeams.chooseFile(this, FOpenDialogDir);
-    const QFileInfo info(fileName);
-    if (fileName.isEmpty() || !info.exists() || info.isDir()) {
-        return;
-    }
-    try {
-        readLoadedFileHeader(std::filesystem::path(fileName.toStdU16String()));
-    } catch (const std::exception& e) {
-        FSeams.showError(this, QString::fromStdString(e.what()));
-        return;
-    }
-    selectedFirmwareIndex = 0;
-    menInfoFirmwareClick();
+    FRunControl.fileVersionClicked();
+}
+
+std::string TfrmMain::chooseFile() {
+    return FSeams.chooseFile(this, FOpenDialogDir).toStdString();
+}
+
+void TfrmMain::showError(const std::string& message) {
+    FSeams.showError(this, QString::fromStdString(message));
+}
+
+void TfrmMain::descriptorUnreadable(const std::string& reason) {
+    addReport(reason);
+    setStatus(reason);
+}
+
+bool TfrmMain::confirm(const std::string& question) {
+    return FSeams.confirm(this, QString::fromStdString(question));
+}
+
+bool TfrmMain::readInfoOnlyTicked() const {
+    return chkReadInfoOnly->isChecked();
 }
 
 void TfrmMain::ApplicationEvents1Idle() {
-    if (FIdleDone) {
-        return;
-    }
-    FIdleDone = true;
-    if (FServiceLevel > 0 && frmProtocol_) {
+    if (FRunControl.reportWindowAtFirstIdle() && frmProtocol_) {
         frmProtocol_->show();
     }
 }
@@ -384,7 +320,7 @@ void TfrmMain::portChange() {
     cbxPort->setCurrentIndex(static_cast<int>(ports.indexOf(shown)));
     cbxPort->setEditText(shown);
 
-    if (FSeams.isActiveApplication() && cbxPort->isEnabled()) {
+    if (FRunControl.dropDownAfterPortChange(FSeams.isActiveApplication())) {
         cbxPort->hidePopup();
         cbxPort->repaint();
         cbxPort->showPopup();
@@ -392,7 +328,13 @@ void TfrmMain::portChange() {
 }
 
 bool TfrmMain::FormCloseQuery() {
-    return FCommThread == nullptr || FSeams.confirm(this, kQuestionClose);
+    return FRunControl.closeQuery();
+}
+
+void TfrmMain::clearReport() {
+    if (frmProtocol_) {
+        frmProtocol_->Clear();
+    }
 }
 
 void TfrmMain::setStatus(const std::string& text) {
@@ -442,7 +384,7 @@ void TfrmMain::restartDelay(std::uint32_t milliseconds) {
 bool TfrmMain::event(QEvent* event) {
     if (event->type() == NotificationEvent::type()) {
         const auto* notification = static_cast<NotificationEvent*>(event);
-        handleNotification(*this, notification->code(), notification->value());
+        FRunControl.handle(notification->code(), notification->value());
         return true;
     }
     return QMainWindow::event(event);

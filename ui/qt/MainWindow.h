@@ -1,7 +1,5 @@
-// The main window: port box, progress bar, run buttons, status line and Info menu. It owns run
-// control: one worker per update run, created through CommThreadClass, and the idle and
-// running states. The worker's notifications arrive as Qt events and go through the shared
-// notification handler.
+// The main window: port box, progress bar, run buttons, status line and Info menu, a Qt view
+// of the shared run control. The worker's notifications arrive as Qt events and go to it.
 #pragma once
 
 #include <QCheckBox>
@@ -18,7 +16,7 @@
 #include <string>
 
 #include "engine/CommThread.h"
-#include "engine/NotificationHandler.h"
+#include "frontend/RunControl.h"
 #include "frontend/StartupOptions.h"
 #include "ui/qt/LayoutUnits.h"
 
@@ -52,7 +50,7 @@ struct MainWindowSeams {
     static MainWindowSeams program();
 };
 
-class TfrmMain : public QMainWindow, public RunDisplays {
+class TfrmMain : public QMainWindow, private RunView {
   public:
     explicit TfrmMain(MainWindowSeams seams = MainWindowSeams::program());
     ~TfrmMain() override;
@@ -63,8 +61,8 @@ class TfrmMain : public QMainWindow, public RunDisplays {
     void setWindows(TfrmInfo* frmInfo, TfrmProtocol* frmProtocol, TfrmMessage* frmMessage);
 
     // Run control.
-    void startRun(TCmd cmd) override;
-    void endRun() override;
+    void startRun(TCmd cmd) { FRunControl.startRun(cmd); }
+    void endRun() { FRunControl.endRun(); }
     // Clears the report and takes the port name; with a file name, reads that descriptor
     // file first. False (and no port name taken) when the file cannot be read.
     bool prepareRun(const QString& fileName);
@@ -76,8 +74,6 @@ class TfrmMain : public QMainWindow, public RunDisplays {
     void setProgressBar(int position) override;
     void setApplicationTitle(const std::string& text) override;
     std::string portText() const override;
-    void alertSound() override;
-    void restartDelay(std::uint32_t milliseconds) override;
 
     bool isServiceMode() const;
 
@@ -97,15 +93,15 @@ class TfrmMain : public QMainWindow, public RunDisplays {
     bool FormCloseQuery();
 
     // State the tests and the program look at.
-    std::int32_t notificationHandle() const { return FhWindow; }
-    const TCommThread* currentWorker() const { return FCommThread; }
-    bool runInProgress() const { return FCommThread != nullptr; }
+    std::int32_t notificationHandle() const { return FRunControl.notificationHandle(); }
+    const TCommThread* currentWorker() const { return FRunControl.currentWorker(); }
+    bool runInProgress() const { return FRunControl.runInProgress(); }
     // The application's title (the taskbar text): "42%" during a transfer, else the title.
     const QString& applicationTitle() const { return FApplicationTitle; }
-    int serviceLevel() const { return FServiceLevel; }
-    bool measurementFormat() const { return FMeasurementFormat; }
+    int serviceLevel() const { return FRunControl.serviceLevel(); }
+    bool measurementFormat() const { return FRunControl.measurementFormat(); }
     double screenDpi() const { return FScale.screenDpi(); }
-    const std::string& port() const { return FPort; }
+    const std::string& port() const { return FRunControl.port(); }
 
   protected:
     bool event(QEvent* event) override;
@@ -114,6 +110,18 @@ class TfrmMain : public QMainWindow, public RunDisplays {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The rest of the run control's view.
+    void clearReport() override;
+    void alertSound() override;
+    void restartDelay(std::uint32_t milliseconds) override;
+    void showRunState(bool running) override;
+    bool readInfoOnlyTicked() const override;
+    bool confirm(const std::string& question) override;
+    void descriptorUnreadable(const std::string& reason) override;
+    std::string chooseFile() override;
+    void showError(const std::string& message) override;
+    void showOverview() override;
+
     void createControls();
     void FormCreate();
     void setWaitCursor(bool on);
@@ -121,15 +129,10 @@ class TfrmMain : public QMainWindow, public RunDisplays {
 
     MainWindowSeams FSeams;
     LayoutScale FScale;
-    std::int32_t FhWindow = 0;
-    std::string FPort;
-    TCommThread* FCommThread = nullptr;
+    RunControl FRunControl;
     QString FApplicationTitle;
     QString FOpenDialogDir;
-    int FServiceLevel = 0;
-    bool FMeasurementFormat = false;
     bool FWaitCursor = false;
-    bool FIdleDone = false;
     bool FCentred = false;
 
     QPointer<TfrmInfo> frmInfo_;
