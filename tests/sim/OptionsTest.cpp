@@ -8,11 +8,31 @@ namespace {
 using Outcome = ParsedOptions::Outcome;
 
 TEST(SimOptions, ParsesAFullCommandLine) {
-    const ParsedOptions parsed =
-        parseOptions({"--link", "/tmp/qor-port", "--once", "--realtime", "--passthrough-idle",
-                      "0.25", "--bootloader", "block", "--logger-version", "0x0107",
-                      "--firmware-class", "0", "--no-answer", "3.2:2", "--late-byte", "1:3",
-                      "--block-status=14:11:5", "--version-after-update", "515"});
+    const ParsedOptions parsed = parseOptions({"--link",
+                                               "/tmp/qor-port",
+                                               "--once",
+                                               "--realtime",
+                                               "--passthrough-idle",
+                                               "0.25",
+                                               "--bootloader",
+                                               "block",
+                                               "--logger-version",
+                                               "0x0107",
+                                               "--firmware-class",
+                                               "0",
+                                               "--no-answer",
+                                               "3.2:2",
+                                               "--late-byte",
+                                               "1:3",
+                                               "--block-status=14:11:5",
+                                               "--version-after-update",
+                                               "515",
+                                               "--line-damage",
+                                               "1e-4",
+                                               "--line-loss",
+                                               "0.00005",
+                                               "--line-seed",
+                                               "42"});
     ASSERT_EQ(parsed.outcome, Outcome::Run) << parsed.error;
     const Config& c = parsed.config;
     EXPECT_EQ(c.linkPath, "/tmp/qor-port");
@@ -34,6 +54,9 @@ TEST(SimOptions, ParsesAFullCommandLine) {
     EXPECT_EQ(c.blockFaults[0].command, 14);
     EXPECT_EQ(c.blockFaults[0].parameter, 11u);
     EXPECT_EQ(c.blockFaults[0].attempt, 5u);
+    EXPECT_DOUBLE_EQ(c.line.damage, 1e-4);
+    EXPECT_DOUBLE_EQ(c.line.loss, 5e-5);
+    EXPECT_EQ(c.line.seed, 42u);
 }
 
 TEST(SimOptions, RejectsWhatItDoesNotKnow) {
@@ -60,6 +83,11 @@ TEST(SimOptions, RejectsWhatItDoesNotKnow) {
         {"--report-values", "1,2,3,4"},
         {"--report-values", "1,2,3,4,256"},
         {"--report-frame", "7"},
+        {"--line-damage", "1.5"},
+        {"--line-damage", "-0.1"},
+        {"--line-loss", "nan"},
+        {"--line-loss", "1e-4x"},
+        {"--line-seed", "-3"},
     };
     for (const auto& args : wrong) {
         EXPECT_EQ(parseOptions(args).outcome, Outcome::Error) << ::testing::PrintToString(args);

@@ -113,6 +113,15 @@ Radio module faults:
   --block-late CMD:MS[:K]     answer attempt K (default 1) MS ms late
   --block-bad-crc CMD[:K]     answer attempt K (default 1) with a wrong CRC-16
 
+Line faults, while the logger passes the line through (either bootloader):
+  --line-damage P             each byte either way arrives with one random bit flipped with
+                              probability P (0 to 1, such as 1e-4 or 0.0001; default 0)
+  --line-loss L               each byte to the module is lost with probability L (0 to 1;
+                              default 0)
+  --line-seed N               seed of the line faults (default 1): the same seed damages and
+                              loses the same bytes (counted each way) again; the transcript
+                              notes every damaged or lost byte
+
 Transcript: one line per chunk of bytes or event, fields separated by one blank:
   <time> <dir> <state> <baud> <payload>
   time     microseconds since the start; for bytes when the first was on the line
@@ -121,7 +130,10 @@ Transcript: one line per chunk of bytes or event, fields separated by one blank:
            restarting) or gone (port vanished)
   baud     rx: the speed the host had set; tx: the device's speed; ev: -
   payload  bytes as two upper-case hex digits separated by blanks, or the event's text
-  Lines starting with # are comments.
+  Lines starting with # are comments. The rx and tx lines show the bytes as the host sent and
+  received them. With line faults an event names each byte that did not arrive as sent, as
+  line: rx byte N lost XX, line: rx byte N damaged XX -> YY or line: tx byte N damaged XX -> YY,
+  where N counts the bytes passed through in that direction from 0.
 
 Exit status: 0 when interrupted, after a --once run or after the port vanished; 1 when the
 simulator cannot run; 2 for a wrong command line.
@@ -306,6 +318,20 @@ std::optional<std::vector<std::uint8_t>> parseHexBytes(const std::string& text) 
     return bytes;
 }
 
+// A probability from 0 to 1, in decimal or exponent notation.
+Handler probability(double LineFaults::*field) {
+    return [field](Config& c, const std::string& v) -> std::string {
+        double value = -1.0;
+        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), value);
+        if (v.empty() || ec != std::errc() || end != v.data() + v.size() || !(value >= 0.0) ||
+            value > 1.0) {
+            return "expects a probability from 0 to 1, such as 1e-4";
+        }
+        c.line.*field = value;
+        return {};
+    };
+}
+
 std::string readFile(const std::string& path, std::string& out) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
@@ -432,6 +458,11 @@ const std::vector<OptionEntry>& optionTable() {
                  [](Config& c, std::uint64_t n) {
                      c.nordic.refuseInit = static_cast<std::uint8_t>(n);
                  })},
+        {"--line-damage", true, probability(&LineFaults::damage)},
+        {"--line-loss", true, probability(&LineFaults::loss)},
+        {"--line-seed", true,
+         numeric(0, std::numeric_limits<std::uint64_t>::max(),
+                 [](Config& c, std::uint64_t n) { c.line.seed = n; })},
         {"--vanish-after", true,
          numeric(1, kMaxCount, [](Config& c, std::uint64_t n) { c.vanishAfterBytes = n; })},
         {"--block-status", true, blockFault(BlockFaultKind::Status, true, 255)},

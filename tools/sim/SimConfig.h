@@ -85,6 +85,15 @@ struct NordicFaults {
     std::optional<std::uint8_t> refuseInit;         // extended error on init execute
 };
 
+// Faults of the relayed line while the logger passes it through: each byte either way is
+// damaged (one random bit flipped) with probability `damage`, each byte to the module lost with
+// probability `loss`; `seed` makes a run repeatable.
+struct LineFaults {
+    double damage = 0.0;
+    double loss = 0.0;
+    std::uint64_t seed = 1;
+};
+
 struct Config {
     Identity identity;
     BootloaderKind bootloader = BootloaderKind::Nordic;
@@ -92,6 +101,7 @@ struct Config {
     std::vector<LinkFault> linkFaults;
     std::vector<BlockFault> blockFaults;
     NordicFaults nordic;
+    LineFaults line;
     std::optional<std::uint64_t> vanishAfterBytes;    // pass-through bytes before the port goes
     std::chrono::milliseconds passThroughIdle{5000};  // 0: pass-through never times out
     bool realtime = false;

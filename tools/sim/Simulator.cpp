@@ -46,7 +46,8 @@ Simulator::Simulator(Config config, std::ostream* transcript)
       slavePath_(line_.slavePath()),
       link_(identity_, config_.linkFaults, *this),
       nordic_(identity_, config_.nordic, verifier_, *this),
-      block_(identity_, config_.report, config_.blockFaults, *this) {
+      block_(identity_, config_.report, config_.blockFaults, *this),
+      lineNoise_(config_.line) {
     if (!config_.linkPath.empty()) {
         line_.link(config_.linkPath);
     }
@@ -208,10 +209,24 @@ void Simulator::passThroughByte(const RxByte& byte) {
     if (byte.noise) {
         return;
     }
+    std::uint8_t value = byte.value;
+    if (lineNoise_.active()) {
+        const LineNoise::Fate fate = lineNoise_.toModule(value);
+        const std::string which = "line: rx byte " + std::to_string(fate.index) + " ";
+        if (fate.lost) {
+            note(which + "lost " + hexBytes(std::span(&value, 1)));
+            return;
+        }
+        if (fate.damaged) {
+            note(which + "damaged " + hexBytes(std::span(&value, 1)) + " -> " +
+                 hexBytes(std::span(&*fate.damaged, 1)));
+            value = *fate.damaged;
+        }
+    }
     if (config_.bootloader == BootloaderKind::Nordic) {
-        nordic_.onBytes(std::span(&byte.value, 1));
+        nordic_.onBytes(std::span(&value, 1));
     } else {
-        block_.onByte(byte.value, byte.at);
+        block_.onByte(value, byte.at);
     }
 }
 
@@ -271,6 +286,18 @@ void Simulator::timers() {
 void Simulator::send(std::vector<std::uint8_t> bytes, Micros after) {
     if (bytes.empty()) {
         return;
+    }
+    if (state_ == State::PassThrough && lineNoise_.active()) {
+        // Damaged on their way through the logger: the transcript's tx line shows what the
+        // host gets.
+        for (std::uint8_t& b : bytes) {
+            const LineNoise::Fate fate = lineNoise_.toHost(b);
+            if (fate.damaged) {
+                note("line: tx byte " + std::to_string(fate.index) + " damaged " +
+                     hexBytes(std::span(&b, 1)) + " -> " + hexBytes(std::span(&*fate.damaged, 1)));
+                b = *fate.damaged;
+            }
+        }
     }
     const int baud = deviceBaud();
     const Clock::duration perByte = byteTime(baud);

@@ -17,6 +17,7 @@
 
 #include "tools/sim/BlockBootloader.h"
 #include "tools/sim/DeviceContext.h"
+#include "tools/sim/LineNoise.h"
 #include "tools/sim/LoggerLink.h"
 #include "tools/sim/NordicBootloader.h"
 #include "tools/sim/PtyLine.h"
@@ -104,6 +105,7 @@ class Simulator : private DeviceContext {
     LoggerLink link_;
     NordicBootloader nordic_;
     BlockBootloader block_;
+    LineNoise lineNoise_;
 
     int wakeRead_ = -1;
     int wakeWrite_ = -1;

@@ -10,6 +10,9 @@
 // baud    for rx the speed the host had set, for tx the device's speed, "-" for ev
 // payload bytes as two upper-case hex digits each, separated by blanks; or the event's text
 // Lines starting with '#' are comments. Lines are in the order the simulator handled them.
+// With line faults, rx lines show what the host sent and tx lines what the host gets; events
+// "line: rx byte N lost XX", "line: rx byte N damaged XX -> YY" and "line: tx byte N damaged
+// XX -> YY" name each byte that was damaged or lost on the way (N counts from 0 each way).
 #pragma once
 
 #include <chrono>
