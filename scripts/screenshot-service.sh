@@ -66,9 +66,19 @@ openInfo() {
     sleep 0.5
 }
 
-waitWindow '^Report$' >/dev/null
+report="$(waitWindow '^Report$')"
 xdotool windowactivate --sync "$win"
 shot 1-service-mode
+# The report window is docked under the main window and as wide as it; only a real window
+# manager's frames show whether it is.
+geometry() { xdotool getwindowgeometry --shell "$1" | sed -n "s/^$2=//p"; }
+main_width="$(geometry "$win" WIDTH)"
+report_width="$(geometry "$report" WIDTH)"
+echo "main window ${main_width} px wide at x $(geometry "$win" X), report window ${report_width} px at x $(geometry "$report" X)"
+if [[ $main_width != "$report_width" ]]; then
+    echo "the report window is not as wide as the main window" >&2
+    exit 1
+fi
 openInfo
 shot 2-info-menu
 xdotool key Down Return

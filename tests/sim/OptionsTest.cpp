@@ -8,31 +8,11 @@ namespace {
 using Outcome = ParsedOptions::Outcome;
 
 TEST(SimOptions, ParsesAFullCommandLine) {
-    const ParsedOptions parsed = parseOptions({"--link",
-                                               "/tmp/qor-port",
-                                               "--once",
-                                               "--realtime",
-                                               "--passthrough-idle",
-                                               "0.25",
-                                               "--bootloader",
-                                               "block",
-                                               "--logger-version",
-                                               "0x0107",
-                                               "--firmware-class",
-                                               "0",
-                                               "--no-answer",
-                                               "3.2:2",
-                                               "--late-byte",
-                                               "1:3",
-                                               "--block-status=14:11:5",
-                                               "--version-after-update",
-                                               "515",
-                                               "--line-damage",
-                                               "1e-4",
-                                               "--line-loss",
-                                               "0.00005",
-                                               "--line-seed",
-                                               "42"});
+    const ParsedOptions parsed =
+        parseOptions({"--link", "/tmp/qor-port", "--once", "--realtime", "--passthrough-idle",
+                      "0.25", "--bootloader", "block", "--logger-version", "0x0107",
+                      "--firmware-class", "0", "--no-answer", "3.2:2", "--late-byte", "1:3",
+                      "--block-status=14:11:5", "--version-after-update", "515"});
     ASSERT_EQ(parsed.outcome, Outcome::Run) << parsed.error;
     const Config& c = parsed.config;
     EXPECT_EQ(c.linkPath, "/tmp/qor-port");
@@ -54,9 +34,15 @@ TEST(SimOptions, ParsesAFullCommandLine) {
     EXPECT_EQ(c.blockFaults[0].command, 14);
     EXPECT_EQ(c.blockFaults[0].parameter, 11u);
     EXPECT_EQ(c.blockFaults[0].attempt, 5u);
-    EXPECT_DOUBLE_EQ(c.line.damage, 1e-4);
-    EXPECT_DOUBLE_EQ(c.line.loss, 5e-5);
-    EXPECT_EQ(c.line.seed, 42u);
+}
+
+TEST(SimOptions, ParsesLineFaults) {
+    const ParsedOptions parsed =
+        parseOptions({"--line-damage", "1e-4", "--line-loss", "0.00005", "--line-seed", "42"});
+    ASSERT_EQ(parsed.outcome, Outcome::Run) << parsed.error;
+    EXPECT_DOUBLE_EQ(parsed.config.line.damage, 1e-4);
+    EXPECT_DOUBLE_EQ(parsed.config.line.loss, 5e-5);
+    EXPECT_EQ(parsed.config.line.seed, 42u);
 }
 
 TEST(SimOptions, RejectsWhatItDoesNotKnow) {
