@@ -1,6 +1,7 @@
 #include "ui/qt/ProtocolWindow.h"
 
 #include <QCloseEvent>
+#include <QLayout>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -34,11 +35,35 @@ TfrmProtocol::TfrmProtocol(QWidget* mainWindow, double screenDpi, Clock clock)
 }
 
 void TfrmProtocol::FormCreate() {
+    // The main window's fixed size comes from its layout, which settles when it is first shown
+    // or asked to; before that the window has a toolkit's default size.
+    if (QLayout* layout = mainWindow_->layout()) {
+        layout->activate();
+    }
     const QRect main = mainWindow_->frameGeometry();
     move(main.left(), main.top() + main.height());
-    const QMargins frame = windowFrame(*this);
-    resize(main.width() - frame.left() - frame.right(), height());
+    matchMainWindowWidth();
     Clear();
+}
+
+void TfrmProtocol::matchMainWindowWidth() {
+    const QMargins frame = windowFrame(*this);
+    resize(mainWindow_->frameGeometry().width() - frame.left() - frame.right(), height());
+}
+
+bool TfrmProtocol::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Frames are known only once the window manager has put them around both windows; the
+    // outer widths are matched then, once.
+    const QEvent::Type type = event->type();
+    if (frameUnknown_ && isVisible() && (type == QEvent::Move || type == QEvent::Resize) &&
+        frameGeometry() != geometry() && mainWindow_->frameGeometry() != mainWindow_->geometry()) {
+        frameUnknown_ = false;
+        if (frameGeometry().width() != mainWindow_->frameGeometry().width()) {
+            matchMainWindowWidth();
+        }
+    }
+    return handled;
 }
 
 void TfrmProtocol::followMainWindow() {

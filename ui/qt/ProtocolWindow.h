@@ -27,12 +27,16 @@ class TfrmProtocol : public QWidget {
   protected:
     // The user cannot close the report.
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     void FormCreate();
+    // Sets the outer width to the main window's.
+    void matchMainWindowWidth();
 
     QWidget* mainWindow_;
     Clock clock_;
+    bool frameUnknown_ = true;
     QPlainTextEdit* Memo1;
 };
 
