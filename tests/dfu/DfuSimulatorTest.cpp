@@ -227,6 +227,12 @@ TEST(DfuSimulator, ModuleFaults) {
         {"stall", {"--dfu-stall-after", "20000"}, "Error: Failed to send firmware", 0x0201},
         // The altered object fails its checksum and is sent again.
         {"corrupted byte", {"--dfu-corrupt-byte", "5000"}, "Device programmed.", 0x0205},
+        // Bytes damaged and lost on the relayed line both ways: objects sent again, lost
+        // answers asked for.
+        {"noisy line",
+         {"--line-damage", "2e-4", "--line-loss", "2e-4", "--line-seed", "3"},
+         "Device programmed.",
+         0x0205},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -219,6 +219,8 @@ dfu::DfuOptions quickDfuOptions() {
     o.responseTimeoutMs = 500;
     o.pingTries = 3;
     o.pingTimeoutMs = 100;
+    o.silenceLimitMs = 1500;
+    o.objectTimeLimitMs = 3000;
     return o;
 }
 

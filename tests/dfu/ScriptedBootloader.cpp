@@ -88,7 +88,7 @@ void ScriptedBootloader::run() {
 
 void ScriptedBootloader::respond(std::uint8_t op, std::uint8_t result,
                                  const std::vector<std::uint8_t>& payload) {
-    if (script_.silent || stalled_) {
+    if (script_.silent || stalled_ || std::chrono::steady_clock::now() < silentUntil_) {
         return;
     }
     std::vector<std::uint8_t> response{0x60, op, result};
@@ -99,6 +99,23 @@ void ScriptedBootloader::respond(std::uint8_t op, std::uint8_t result,
 void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
     const std::uint8_t op = request[0];
     std::lock_guard lock(mutex_);
+    if (std::chrono::steady_clock::now() < silentUntil_) {
+        return;  // restarting
+    }
+    std::uint32_t execute = 0;
+    if (op == 0x04) {
+        execute = ++executesSent_;
+        if (script_.loseExecuteRequest == execute) {
+            return;
+        }
+        ++record_.executeRequests;
+    }
+    const bool loseResponse = execute > 0 && script_.loseExecuteResponse == execute;
+    const auto answer = [&](std::uint8_t result, const std::vector<std::uint8_t>& payload) {
+        if (!loseResponse) {
+            respond(op, result, payload);
+        }
+    };
     record_.opcodes.push_back(op);
     std::vector<std::uint8_t> payload;
     switch (op) {
@@ -130,6 +147,9 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
                 command_.clear();
                 commandSize_ = size;
                 commandValid_ = false;
+            } else if (!commandValid_) {
+                respond(op, 0x08, {});  // no init packet executed yet
+                return;
             } else {
                 data_.resize(executed_);  // an object never executed is dropped
                 objectEnd_ = executed_ + size;
@@ -152,6 +172,11 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
         }
         case 0x03: {  // checksum
             const auto& target = currentType_ == 1 ? command_ : data_;
+            if (currentType_ == 2 && ++dataChecksums_ == script_.strayBeforeChecksum) {
+                respond(0x88, 0x02, {});  // a write whose opcode was damaged
+                respond(0x03, 0x03, {});  // a write split into a checksum with parameters
+                peer_.write({0x60, 0x03, 0xDB, 0x17, 0x55, 0xC0});  // a broken escape
+            }
             std::uint32_t crc = dfu::crc32(target);
             if (currentType_ == 2 && script_.corruptChecksums > 0) {
                 --script_.corruptChecksums;
@@ -165,13 +190,13 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
         case 0x04:  // execute
             if (currentType_ == 1) {
                 if (script_.refuseInitWith) {
-                    respond(op, 0x0B, {*script_.refuseInitWith});
+                    answer(0x0B, {*script_.refuseInitWith});
                     return;
                 }
                 commandValid_ = command_.size() == commandSize_;
                 expectedSize_ = announcedSize(command_);
                 if (!commandValid_ || expectedSize_ == 0) {
-                    respond(op, 0x0B, {0x02});  // wrong command format
+                    answer(0x0B, {0x02});  // wrong command format
                     return;
                 }
                 // Another init packet starts the firmware afresh; the same one resumes it.
@@ -181,12 +206,12 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
                     objectEnd_ = 0;
                     lastInitPacket_ = command_;
                 }
-                respond(op, 0x01, {});
+                answer(0x01, {});
                 return;
             }
             executed_ = static_cast<std::uint32_t>(data_.size());
             ++record_.objectsExecuted;
-            respond(op, 0x01, {});
+            answer(0x01, {});
             activateIfComplete();
             if (script_.stallAfterObjects &&
                 record_.objectsExecuted >= *script_.stallAfterObjects) {
@@ -205,6 +230,7 @@ void ScriptedBootloader::activateIfComplete() {
     }
     // The new image takes over; a restarted bootloader holds nothing.
     record_.activatedImages.push_back(data_);
+    silentUntil_ = std::chrono::steady_clock::now() + script_.restartSilence;
     data_.clear();
     command_.clear();
     lastInitPacket_.clear();

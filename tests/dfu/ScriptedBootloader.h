@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,16 @@ struct BootloaderScript {
     std::optional<std::uint32_t> stallAfterObjects;
     // Report a wrong CRC for this many checksum requests on data objects.
     std::uint32_t corruptChecksums = 0;
+    // Line faults around the n-th execute request (counted from 1, the init packet's first): the
+    // request never arrives, or its response is lost.
+    std::optional<std::uint32_t> loseExecuteRequest;
+    std::optional<std::uint32_t> loseExecuteResponse;
+    // Before the response to the n-th checksum request on a data object: the responses a write
+    // damaged into another request gets (an unknown opcode, a checksum request with
+    // parameters), and garbage that ends in END.
+    std::optional<std::uint32_t> strayBeforeChecksum;
+    // The module restarts after activating an image: nothing is answered for this long.
+    std::chrono::milliseconds restartSilence{0};
     // Firmware already held from an interrupted transfer: its bytes and how many of them were
     // executed; with the init packet that goes with it.
     std::vector<std::uint8_t> heldData;
@@ -46,6 +57,7 @@ class ScriptedBootloader {
         std::size_t maxWriteData = 0;      // largest write payload (data bytes)
         std::size_t dataBytesWritten = 0;  // data bytes written to data objects
         std::size_t objectsExecuted = 0;
+        std::size_t executeRequests = 0;  // received, the init packet's included
         std::optional<std::uint16_t> prn;
     };
     Record record() const;
@@ -73,6 +85,9 @@ class ScriptedBootloader {
     std::uint32_t executed_ = 0;
     std::uint32_t objectEnd_ = 0;
     bool stalled_ = false;
+    std::uint32_t dataChecksums_ = 0;
+    std::uint32_t executesSent_ = 0;  // by the client, those lost on the line included
+    std::chrono::steady_clock::time_point silentUntil_{};
     std::thread thread_;
 };
 

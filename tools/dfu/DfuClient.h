@@ -18,8 +18,17 @@ struct DfuOptions {
     // Pings until the bootloader answers (it may still be starting).
     std::uint32_t pingTries = 20;
     std::uint32_t pingTimeoutMs = 250;
-    // Sends of one object before its checksum mismatch ends the transfer.
-    std::uint32_t objectTries = 3;
+    // Once it has answered, the bootloader counts as gone when nothing at all came from it for
+    // this long after the line fell quiet.
+    std::uint32_t silenceLimitMs = 3000;
+    // One object, its retries included, may take this long before the transfer gives up.
+    std::uint32_t objectTimeLimitMs = 15000;
+    // The transfer ends with its error line by this time after the tool started, well inside
+    // the minute the update program gives the tool.
+    std::uint32_t transferTimeLimitMs = 55000;
+    // Data bytes between two checksum requests inside an object: a damaged object is given up
+    // as soon as one of them shows it, instead of after the whole object.
+    std::uint32_t checkpointBytes = 512;
 };
 
 class DfuClient {
