@@ -180,7 +180,7 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
             std::uint32_t crc = dfu::crc32(target);
             if (currentType_ == 2 && script_.corruptChecksums > 0) {
                 --script_.corruptChecksums;
-                crc ^= 0x5A5A5A5Au;
+                crc ^= script_.corruptionMask;
             }
             putU32(payload, static_cast<std::uint32_t>(target.size()));
             putU32(payload, crc);

@@ -24,8 +24,10 @@ struct BootloaderScript {
     std::optional<std::uint8_t> refuseInitWith;
     // Stop answering once this many data objects were executed.
     std::optional<std::uint32_t> stallAfterObjects;
-    // Report a wrong CRC for this many checksum requests on data objects.
+    // Report a wrong CRC for this many checksum requests on data objects: the right one XOR
+    // this mask.
     std::uint32_t corruptChecksums = 0;
+    std::uint32_t corruptionMask = 0x5A5A5A5Au;
     // Line faults around the n-th execute request (counted from 1, the init packet's first): the
     // request never arrives, or its response is lost.
     std::optional<std::uint32_t> loseExecuteRequest;
