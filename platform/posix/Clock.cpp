@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -14,6 +15,7 @@ std::uint32_t tickCount() {
 }
 
 void sleepMs(std::uint32_t milliseconds) {
+    milliseconds /= std::max(waitDivisor.load(std::memory_order_relaxed), 1u);
     timespec req{static_cast<time_t>(milliseconds / 1000u),
                  static_cast<long>(milliseconds % 1000u) * 1000000L};
     while (nanosleep(&req, &req) != 0 && errno == EINTR) {

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace qor::platform {
 
 std::uint32_t tickCount() {
@@ -9,7 +11,7 @@ std::uint32_t tickCount() {
 }
 
 void sleepMs(std::uint32_t milliseconds) {
-    Sleep(milliseconds);
+    Sleep(milliseconds / std::max(waitDivisor.load(std::memory_order_relaxed), 1u));
 }
 
 std::tm localTimeNow() {
