@@ -2,15 +2,22 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "engine/KECommThread.h"
 #include "ui/qt/MainWindow.h"
 #include "ui/qt/ProgramWindows.h"
 
 int main(int argc, char** argv) {
+    // Answered before the toolkit starts, so that it needs no display.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("qor-ble-update %s\n", QOR_VERSION);
+        return 0;
+    }
     // The update engine's own initialisation has already declared read-info-only support.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qor-ble-update"));
+    QApplication::setApplicationVersion(QStringLiteral(QOR_VERSION));
     qor::CommThreadClass = &qor::createWorker<qor::TKECommThread>;
 
     qor::ui::TfrmMain frmMain;
