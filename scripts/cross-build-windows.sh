@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Cross-builds the programs (the Win32 window among them) for Windows (x86_64-w64-mingw32).
+# Cross-builds for Windows (x86_64-w64-mingw32) with the mingw preset: the programs (the window
+# program where the folder of the Win32 window exists), and with -DQOR_BUILD_TESTS=ON the test
+# executables. Extra arguments go to CMake's configure step.
+#   BUILD_DIR  build folder (default build-mingw)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-mingw}"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+lists=(build windows)
+if [[ " $* " == *" -DQOR_BUILD_TESTS=ON "* ]]; then lists+=(test); fi
+bash "$root/scripts/install-deps.sh" "${lists[@]}"
+(cd "$root" && cmake --preset mingw -B "$build" "$@" >/dev/null)
 cmake --build "$build" -j"$(nproc)"

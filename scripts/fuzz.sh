@@ -26,7 +26,7 @@ case "${1:-}" in
         ;;
 esac
 
-bash "$root/scripts/install-deps.sh"
+bash "$root/scripts/install-deps.sh" build fuzz
 log="$build/build.log"
 mkdir -p "$build"
 if ! { CC=clang-14 CXX=clang++-14 cmake -S "$root/fuzz" -B "$build" \

@@ -1,8 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages listed in scripts/packages.txt; does nothing when all are present.
+# Installs the Debian packages of the named lists, scripts/packages-NAME.txt (all lists when none
+# is named); does nothing when they are all present. Each script installs the lists it needs:
+#   build        compilers and libraries of the headless program and the simulator (the demo)
+#   window       the Qt window program
+#   test         the test suites
+#   windows      the MinGW-w64 cross build
+#   wine         Windows programs under wine
+#   fuzz         the libFuzzer targets
+#   screenshots  the window under a virtual display
+#   package      the Debian package and the Windows installer
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-mapfile -t wanted < <(grep -v '^\s*#' "$here/packages.txt" | sed '/^\s*$/d')
+lists=()
+if (($# == 0)); then
+    lists=("$here"/packages-*.txt)
+else
+    for name in "$@"; do
+        [[ -f "$here/packages-$name.txt" ]] || { echo "no package list $name" >&2; exit 2; }
+        lists+=("$here/packages-$name.txt")
+    done
+fi
+mapfile -t wanted < <(cat "${lists[@]}" | grep -v '^\s*#' | sed '/^\s*$/d' | sort -u)
 missing=()
 for pkg in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The main job on a fresh Debian 12 machine: install, build, start the simulated logger on a
-# pseudo-terminal and update its radio module with the headless front end and the built-in
-# package. Extra arguments go to qor-ble-update-cli (e.g. --read-info-only); simulator options
-# can be given in QOR_SIM_OPTIONS (e.g. QOR_SIM_OPTIONS=--realtime).
+# The main job on a fresh Debian 12 machine: install what it needs (no Qt, no test framework),
+# build the headless front end and the simulator (demo preset, build-demo/ or $BUILD_DIR), start
+# the simulated logger on a pseudo-terminal and update its radio module with the built-in package.
+# Extra arguments go to qor-ble-update-cli (e.g. --read-info-only); simulator options can be
+# given in QOR_SIM_OPTIONS (e.g. QOR_SIM_OPTIONS=--realtime).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
-bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
+build="${BUILD_DIR:-$root/build-demo}"
+bash "$root/scripts/install-deps.sh" build
+args=()
+if [[ -n ${BUILD_TYPE:-} ]]; then args+=("-DCMAKE_BUILD_TYPE=$BUILD_TYPE"); fi
+(cd "$root" && cmake --preset demo -B "$build" "${args[@]}" >/dev/null)
 cmake --build "$build" -j"$(nproc)" --target qor-logger-sim qor-ble-update-cli >/dev/null
 
 work="$(mktemp -d)"

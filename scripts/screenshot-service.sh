@@ -6,12 +6,14 @@
 # $XDG_CONFIG_HOME, so the user's own is not touched.
 # Usage: scripts/screenshot-service.sh [output folder]   (default /tmp/qor-service-screenshots)
 # Needs a build with qor-ble-update ($BUILD_DIR, default build/) and the packages xvfb,
-# xdotool, imagemagick, openbox and x11-utils. Keep the pictures out of the repository.
+# xdotool, imagemagick, openbox and x11-utils (installed when missing). Keep the pictures out of
+# the repository.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 out="${1:-/tmp/qor-service-screenshots}"
 app="$build/ui/qt/qor-ble-update"
+bash "$root/scripts/install-deps.sh" screenshots
 for tool in Xvfb xdotool import openbox xprop; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done

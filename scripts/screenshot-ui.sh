@@ -5,14 +5,15 @@
 # user: type the simulator's port, Tab to Update, Space, Enter for Yes, Enter for OK.
 # Usage: scripts/screenshot-ui.sh [output folder]   (default /tmp/qor-ui-screenshots)
 # Needs a build with qor-ble-update and qor-logger-sim ($BUILD_DIR, default build/), and the
-# packages xvfb, xdotool, imagemagick, openbox and x11-utils. Also writes titles.txt: the
-# window's caption and the application title (its icon name) during the transfer.
+# packages xvfb, xdotool, imagemagick, openbox and x11-utils (installed when missing). Also writes
+# titles.txt: the window's caption and the application title (its icon name) during the transfer.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 out="${1:-/tmp/qor-ui-screenshots}"
 app="$build/ui/qt/qor-ble-update"
 sim="$build/tools/sim/qor-logger-sim"
+bash "$root/scripts/install-deps.sh" screenshots
 for tool in Xvfb xdotool import openbox xprop; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done
