@@ -28,7 +28,7 @@ struct DfuOptions {
     std::uint32_t transferTimeLimitMs = 55000;
     // Data bytes between two checksum requests inside an object: a damaged object is given up
     // as soon as one of them shows it, instead of after the whole object.
-    std::uint32_t checkpointBytes = 512;
+    std::uint32_t checkpointBytes = 256;
 };
 
 class DfuClient {
