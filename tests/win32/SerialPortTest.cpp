@@ -6,9 +6,9 @@
 // - A pseudo-terminal has no modem lines, and wine fails EscapeCommFunction(SETDTR) on it with
 //   ERROR_NOT_SUPPORTED. serial_peers.py preloads modem lines for the test's ports (the bare
 //   port keeps wine's behaviour, which is how the failure path is tested).
-// - Wine honours only the total read time-out. ReadIntervalTimeout = MAXDWORD together with
-//   ReadTotalTimeoutMultiplier = MAXDWORD ("return as soon as a byte is there") waits out the
-//   whole ReadTotalTimeoutConstant there, so such a read returns late, with all that arrived.
+// - ReadIntervalTimeout = MAXDWORD together with ReadTotalTimeoutMultiplier = MAXDWORD ("return
+//   as soon as a byte is there") waits out the whole ReadTotalTimeoutConstant there, so the seam
+//   does not use it.
 // - Wine has no IOCTL_SERIAL_GET_DTRRTS (see outputLines) and does not keep a second opener
 //   off a serial device opened with share mode 0.
 #include <windows.h>
@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -160,33 +161,111 @@ INSTANTIATE_TEST_SUITE_P(Cases, Win32SerialRead,
                                            ReadCase{"AllEight", 8, 0, 150}),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// The DFU tool's read: what has arrived by the first bytes (Windows) or by the time-out (wine),
-// at most the count asked for; the link's time-outs are back afterwards.
-TEST_F(Win32Serial, ReadSomeReturnsWhatArrivedAndRestoresTheTimeouts) {
+// Processor time this process has used so far (user and kernel).
+std::int64_t cpuMs() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    const auto ticks = [](const FILETIME& t) {
+        return (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
+    return (ticks(kernel) + ticks(user)) / 10000;
+}
+
+struct ReadSomeCase {
+    const char* name;
+    std::size_t sent;  // bytes of kPacket the peer writes
+    int sendAfterMs;   // when, counted from the start of the read; -1: before it
+    std::uint32_t count;
+    std::uint32_t timeoutMs;
+    std::int64_t minMs;
+    std::int64_t maxMs;
+};
+
+void PrintTo(const ReadSomeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const Bytes kPacket = {0xC0, 1, 2, 3, 0xC0};
+
+class Win32SerialReadSome : public Win32Serial,
+                            public ::testing::WithParamInterface<ReadSomeCase> {};
+
+// The DFU tool's read returns what is there at once, else the first bytes as they arrive (on
+// Windows and under wine alike), else nothing after the time-out; waiting costs no processor
+// time.
+TEST_P(Win32SerialReadSome, ReturnsWhatIsThereOrTheFirstBytesOrNothingAtTheTimeout) {
+    const ReadSomeCase& c = GetParam();
     OpenPort port(port_, 57600);
     ASSERT_TRUE(port.ok());
-    std::thread sender([this] {
-        std::this_thread::sleep_for(100ms);
-        peer_.write({0xC0, 1, 2, 3, 0xC0});
+    const Bytes sent(kPacket.begin(), kPacket.begin() + static_cast<std::ptrdiff_t>(c.sent));
+    if (c.sendAfterMs < 0) {
+        peer_.write(sent);
+        std::this_thread::sleep_for(50ms);
+    }
+    std::thread sender([&] {
+        if (c.sendAfterMs >= 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.sendAfterMs));
+            peer_.write(sent);
+        }
     });
     std::uint8_t buffer[64] = {};
-    std::uint32_t received = 0;
+    std::uint32_t received = 99;
+    const auto cpuBefore = cpuMs();
     const auto start = Clock::now();
-    const bool ok = platform::serialReadSome(port.handle, buffer, sizeof buffer, 600, received);
+    const bool ok = platform::serialReadSome(port.handle, buffer, c.count, c.timeoutMs, received);
     const auto elapsed = msSince(start);
+    const auto cpu = cpuMs() - cpuBefore;
     sender.join();
     ASSERT_TRUE(ok);
-    EXPECT_EQ(Bytes(buffer, buffer + received), (Bytes{0xC0, 1, 2, 3, 0xC0}));
-    EXPECT_GE(elapsed, 90);
-    EXPECT_LE(elapsed, 2000);
-    if (!test::runningUnderWine()) {
-        EXPECT_LT(elapsed, 500);  // returns with the first bytes, long before the time-out
-    }
+    EXPECT_GE(elapsed, c.minMs);
+    EXPECT_LE(elapsed, c.maxMs);
+    EXPECT_LT(cpu, 250) << "the read kept the processor busy";
 
-    const auto quiet = Clock::now();
-    ASSERT_TRUE(platform::serialReadSome(port.handle, buffer, 2, 300, received));
+    // What arrived, in order, at most the count; the rest comes with the next reads.
+    const std::size_t expected = std::min<std::size_t>(c.sent, c.count);
+    if (c.sent == 0) {
+        EXPECT_EQ(received, 0u);
+    } else {
+        EXPECT_GE(received, 1u);
+    }
+    Bytes got(buffer, buffer + std::min<std::uint32_t>(received, sizeof buffer));
+    while (got.size() < expected && received > 0) {
+        ASSERT_TRUE(platform::serialReadSome(port.handle, buffer,
+                                             static_cast<std::uint32_t>(expected - got.size()),
+                                             1000, received));
+        got.insert(got.end(), buffer, buffer + received);
+    }
+    EXPECT_EQ(got, Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(expected)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Win32SerialReadSome,
+    ::testing::Values(ReadSomeCase{"Waiting", 5, -1, 64, 3000, 0, 500},
+                      ReadSomeCase{"MoreWaitingThanAsked", 5, -1, 2, 3000, 0, 500},
+                      ReadSomeCase{"ArrivingLater", 5, 150, 64, 3000, 140, 1500},
+                      ReadSomeCase{"Nothing", 0, -1, 64, 1000, 990, 2500},
+                      ReadSomeCase{"NothingWithinAShortTimeout", 0, -1, 64, 7, 6, 500}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// The command link's reads keep their time-outs on a port that was read the DFU tool's way.
+TEST_F(Win32Serial, LinkReadsAfterStreamReadsKeepTheirTimeouts) {
+    OpenPort port(port_);
+    ASSERT_TRUE(port.ok());
+    std::uint8_t buffer[8] = {};
+    std::uint32_t received = 99;
+    ASSERT_TRUE(platform::serialReadSome(port.handle, buffer, sizeof buffer, 50, received));
     EXPECT_EQ(received, 0u);
-    EXPECT_GE(msSince(quiet), 250);
+
+    peer_.write({1, 2, 3});
+    std::this_thread::sleep_for(50ms);
+    const auto start = Clock::now();
+    ASSERT_TRUE(platform::serialRead(port.handle, buffer, 8, received));
+    const auto elapsed = msSince(start);
+    EXPECT_EQ(Bytes(buffer, buffer + received), (Bytes{1, 2, 3}));
+    EXPECT_GE(elapsed, 190);
+    EXPECT_LE(elapsed, 1500);
 
     COMMTIMEOUTS t{};
     ASSERT_TRUE(GetCommTimeouts(win32(port.handle), &t));
