@@ -206,6 +206,8 @@ TEST_F(DfuTool, RecoversFromLostAndStrayPackets) {
          4},
         {"stray responses and garbage before a checksum response",
          script([](auto& s) { s.strayBeforeChecksum = 3; }), 4},
+        {"a select merged with the request before it", script([](auto& s) { s.mergeSelect = 3; }),
+         4},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

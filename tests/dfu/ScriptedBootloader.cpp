@@ -132,6 +132,10 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
                      static_cast<std::uint8_t>(script_.mtu >> 8)});
             return;
         case 0x06: {  // select
+            if (++selects_ == script_.mergeSelect) {
+                respond(op, 0x03, {});
+                return;
+            }
             currentType_ = request[1];
             const bool command = currentType_ == 1;
             putU32(payload, command ? script_.commandMaxSize : script_.dataMaxSize);

@@ -36,6 +36,9 @@ struct BootloaderScript {
     // damaged into another request gets (an unknown opcode, a checksum request with
     // parameters), and garbage that ends in END.
     std::optional<std::uint32_t> strayBeforeChecksum;
+    // The n-th select request arrives merged with the packet before it, whose END was lost: it
+    // is refused as an invalid parameter.
+    std::optional<std::uint32_t> mergeSelect;
     // The module restarts after activating an image: nothing is answered for this long.
     std::chrono::milliseconds restartSilence{0};
     // Firmware already held from an interrupted transfer: its bytes and how many of them were
@@ -88,7 +91,8 @@ class ScriptedBootloader {
     std::uint32_t objectEnd_ = 0;
     bool stalled_ = false;
     std::uint32_t dataChecksums_ = 0;
-    std::uint32_t executesSent_ = 0;  // by the client, those lost on the line included
+    std::uint32_t executesSent_ = 0;
+    std::uint32_t selects_ = 0;  // by the client, those lost on the line included
     std::chrono::steady_clock::time_point silentUntil_{};
     std::thread thread_;
 };

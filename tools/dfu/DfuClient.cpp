@@ -196,6 +196,26 @@ std::uint32_t later(std::uint32_t a, std::uint32_t b) {
     return static_cast<std::int32_t>(a - b) >= 0 ? a : b;
 }
 
+// A refusal that comes three times in a row is the bootloader's answer; a single one may stem
+// from a request damaged on the line, or merged with the one before it when that one's END was
+// lost.
+class Refusals {
+  public:
+    // Whether this refusal is the third of its kind in a row.
+    bool meant(const Response& response) {
+        const bool same = count_ > 0 && response.op == last_.op &&
+                          response.result == last_.result && response.payload == last_.payload;
+        count_ = same ? count_ + 1 : 1;
+        last_ = response;
+        return count_ >= 3;
+    }
+    void clear() { count_ = 0; }
+
+  private:
+    Response last_;
+    int count_ = 0;
+};
+
 // One open port: SLIP-framed requests out, responses in.
 class Link {
   public:
@@ -344,11 +364,16 @@ class Link {
 
     // An exchange whose answer must be success: the payload after the result code.
     Bytes request(std::uint8_t op, const Bytes& params = {}) {
-        const Response response = exchange(op, params);
-        if (!response.ok()) {
-            refused(response);
+        Refusals refusals;
+        for (;;) {
+            const Response response = exchange(op, params);
+            if (response.ok()) {
+                return response.payload;
+            }
+            if (refusals.meant(response)) {
+                refused(response);
+            }
         }
-        return response.payload;
     }
 
     // Nothing at all came from the bootloader for too long, the time to send what went out
@@ -388,29 +413,6 @@ class PortGuard {
 
   private:
     platform::SerialHandle handle_;
-};
-
-// A refusal that comes three times in a row is the bootloader's answer; a single one may stem
-// from a request or a response damaged on the line.
-class Refusals {
-  public:
-    explicit Refusals(const Link& link) : link_(link) {}
-
-    void note(const Response& response) {
-        const bool same = count_ > 0 && response.op == last_.op &&
-                          response.result == last_.result && response.payload == last_.payload;
-        count_ = same ? count_ + 1 : 1;
-        last_ = response;
-        if (count_ >= 3) {
-            link_.refused(response);
-        }
-    }
-    void clear() { count_ = 0; }
-
-  private:
-    const Link& link_;
-    Response last_;
-    int count_ = 0;
 };
 
 // The checksum requests in flight while an object is written. Each follows a ping with an id of
@@ -556,13 +558,15 @@ class Transfer {
         const auto size = static_cast<std::uint32_t>(dat.size());
         // The bootloader may still hold this very init packet from an interrupted transfer.
         bool held = state.offset == size && state.crc == crc32(dat);
-        Refusals refusals(link_);
+        Refusals refusals;
         const std::uint32_t began = platform::tickCount();
         while (!held) {
             checkObjectTime(began);
             const Response created = link_.exchange(kCreate, createParams(kCommandObject, size));
             if (!created.ok()) {
-                refusals.note(created);
+                if (refusals.meant(created)) {
+                    link_.refused(created);
+                }
                 continue;
             }
             held = fill(dat, 0, 0, size) == Fill::Complete;
@@ -599,7 +603,7 @@ class Transfer {
                        : held;
         std::uint32_t other = executed;
         bool verify = state.offset > 0;
-        Refusals refusals(link_);
+        Refusals refusals;
         std::uint32_t began = platform::tickCount();
         for (;;) {
             checkObjectTime(began);
@@ -619,7 +623,9 @@ class Transfer {
                         link_.setPhase(Phase::Firmware);
                         continue;
                     }
-                    refusals.note(created);
+                    if (refusals.meant(created)) {
+                        link_.refused(created);
+                    }
                     if (verify) {
                         std::swap(executed, other);
                     }
@@ -675,8 +681,8 @@ class Transfer {
             }
             // Unanswered, or refused in what may be a damaged answer: the next create shows
             // whether it was executed. Never executed again blindly.
-            if (answer) {
-                refusals.note(*answer);
+            if (answer && refusals.meant(*answer)) {
+                link_.refused(*answer);
             }
             other = start;
             executed = end;
