@@ -75,4 +75,29 @@ std::vector<std::string> splitCommandLine(const std::string& commandLine) {
     return args;
 }
 
+std::string quoteArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) {
+        return argument;
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes before a quote are doubled, and the quote itself escaped.
+        quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    // Those before the closing quote are doubled too.
+    quoted.append(backslashes * 2, '\\');
+    return quoted + '"';
+}
+
+std::string quoteProgram(const std::string& program) {
+    return program.find_first_of(" \t") == std::string::npos ? program : '"' + program + '"';
+}
+
 }  // namespace qor::platform

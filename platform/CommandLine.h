@@ -15,4 +15,13 @@ namespace qor::platform {
 // Leading blanks are skipped.
 std::vector<std::string> splitCommandLine(const std::string& commandLine);
 
+// One argument (not the program) written so that splitCommandLine gives it back unchanged:
+// as it stands when it has no blank and no double quote, otherwise quoted with its backslashes
+// and quotes escaped.
+std::string quoteArgument(const std::string& argument);
+
+// The program (first argument) for a command line: quoted when it has a blank. A program name
+// cannot carry a double quote.
+std::string quoteProgram(const std::string& program);
+
 }  // namespace qor::platform

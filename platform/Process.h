@@ -24,6 +24,11 @@ struct SecurityAttributes {
 bool pipeCreate(std::uint32_t size, const SecurityAttributes* security, NativeHandle& readEnd,
                 NativeHandle& writeEnd);
 
+// Creates an anonymous pipe that a child reads as its standard input: the read end goes to
+// processStart as stdIn (and is closed by the caller once the child runs); the write end stays
+// with the caller and never reaches a child. False on failure (lastError).
+bool pipeCreateToChild(NativeHandle& readEnd, NativeHandle& writeEnd);
+
 // Number of bytes waiting in the pipe; never blocks. A pipe whose write ends are all closed
 // reports 0 once drained. False when the peek failed.
 bool pipePeek(NativeHandle readEnd, std::uint32_t& available);

@@ -12,4 +12,8 @@ namespace qor::platform {
 // the bytes the process was given, unchanged (the locale's own encoding, usually UTF-8).
 std::vector<std::string> programParameters();
 
+// The full path of the running program's own file (UTF-8 on Windows); empty when it cannot be
+// found out.
+std::string programPath();
+
 }  // namespace qor::platform

@@ -25,4 +25,21 @@ std::string toolProgramName();
 // Makes a freshly written file executable for its owner; true where nothing is needed.
 bool makeExecutable(const std::string& path);
 
+// For a process that runs one update beside others in their own processes: its tool runs must
+// not meet theirs. Windows, where a tool run's files have fixed names in the temporary
+// directory: a fresh folder inside it becomes this process's temporary directory (TMP and TEMP)
+// and is removed, with whatever is left in it, on destruction. POSIX: every tool run has a
+// private folder already, and nothing is done.
+class PrivateTempDirectory {
+  public:
+    // Throws std::runtime_error with the reason when the folder cannot be made.
+    PrivateTempDirectory();
+    ~PrivateTempDirectory();
+    PrivateTempDirectory(const PrivateTempDirectory&) = delete;
+    PrivateTempDirectory& operator=(const PrivateTempDirectory&) = delete;
+
+  private:
+    std::string path_;
+};
+
 }  // namespace qor::platform

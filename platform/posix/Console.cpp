@@ -3,6 +3,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
+
 namespace qor::platform {
 namespace {
 
@@ -22,6 +25,19 @@ bool stdinIsTerminal() {
 
 bool stderrIsTerminal() {
     return isatty(STDERR_FILENO) == 1;
+}
+
+bool stdoutTakesCursorMoves() {
+    const char* term = std::getenv("TERM");
+    return isatty(STDOUT_FILENO) == 1 && term != nullptr && *term != '\0' &&
+           std::strcmp(term, "dumb") != 0;
+}
+
+void keepRunningWhenOutputCloses() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 void onInterrupt(void (*handler)()) {

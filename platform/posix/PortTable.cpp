@@ -84,8 +84,13 @@ std::vector<SerialDevice> readSysfsSerialDevices(const fs::path& sysfsRoot) {
     return devices;
 }
 
-std::vector<SerialDevice> readSerialDevices() {
+std::vector<SerialDevice> readSystemSerialDevices() {
     return readSysfsSerialDevices("/sys");
+}
+
+bool systemSerialDevicesReadable() {
+    std::error_code error;
+    return fs::is_directory("/sys/class/tty", error);
 }
 
 }  // namespace qor::platform

@@ -242,6 +242,11 @@ bool pipeCreate(std::uint32_t size, const SecurityAttributes* security, NativeHa
     return true;
 }
 
+bool pipeCreateToChild(NativeHandle& readEnd, NativeHandle& writeEnd) {
+    // Both ends close on exec; processStart places the read end on the child's descriptor 0.
+    return pipeCreate(0, nullptr, readEnd, writeEnd);
+}
+
 bool pipePeek(NativeHandle readEnd, std::uint32_t& available) {
     int n = 0;
     if (ioctl(toFd(readEnd), FIONREAD, &n) != 0) {

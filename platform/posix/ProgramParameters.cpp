@@ -1,5 +1,7 @@
 #include "platform/ProgramParameters.h"
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -25,6 +27,16 @@ std::vector<std::string> programParameters() {
         start = end + 1;
     }
     return parameters;
+}
+
+std::string programPath() {
+    std::string path(4096, '\0');
+    const ssize_t n = readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= path.size()) {
+        return {};
+    }
+    path.resize(static_cast<std::size_t>(n));
+    return path;
 }
 
 }  // namespace qor::platform

@@ -84,4 +84,8 @@ bool makeExecutable(const std::string& path) {
     return chmod(path.c_str(), 0700) == 0;
 }
 
+PrivateTempDirectory::PrivateTempDirectory() = default;
+
+PrivateTempDirectory::~PrivateTempDirectory() = default;
+
 }  // namespace qor::platform

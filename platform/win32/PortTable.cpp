@@ -19,7 +19,7 @@ std::wstring registryText(const std::vector<BYTE>& data, DWORD size) {
 
 }  // namespace
 
-std::vector<SerialDevice> readSerialDevices() {
+std::vector<SerialDevice> readSystemSerialDevices() {
     std::vector<SerialDevice> devices;
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"hardware\\devicemap\\serialcomm", 0, KEY_QUERY_VALUE,
@@ -60,6 +60,10 @@ std::vector<SerialDevice> readSerialDevices() {
     }
     RegCloseKey(key);
     return devices;
+}
+
+bool systemSerialDevicesReadable() {
+    return true;
 }
 
 }  // namespace qor::platform

@@ -52,18 +52,17 @@ void closeKeepingError(HANDLE handle) {
     }
 }
 
-}  // namespace
-
-bool pipeCreate(std::uint32_t size, const SecurityAttributes* security, NativeHandle& readEnd,
-                NativeHandle& writeEnd) {
-    SECURITY_ATTRIBUTES attributes;
+// childReads: a child gets the read end (its input), otherwise the write end (its output). The
+// other end is kept from every child: an inherited copy would keep the pipe open after the
+// child has ended.
+bool createPipe(std::uint32_t size, SECURITY_ATTRIBUTES* attributes, bool childReads,
+                NativeHandle& readEnd, NativeHandle& writeEnd) {
     HANDLE read = nullptr;
     HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, toWin32(security, attributes), size)) {
+    if (!CreatePipe(&read, &write, attributes, size)) {
         return false;
     }
-    // The child gets the write end only; an inherited read end would keep the pipe open.
-    if (!SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0)) {
+    if (!SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0)) {
         closeKeepingError(read);
         closeKeepingError(write);
         return false;
@@ -71,6 +70,20 @@ bool pipeCreate(std::uint32_t size, const SecurityAttributes* security, NativeHa
     readEnd = fromHandle(read);
     writeEnd = fromHandle(write);
     return true;
+}
+
+}  // namespace
+
+bool pipeCreate(std::uint32_t size, const SecurityAttributes* security, NativeHandle& readEnd,
+                NativeHandle& writeEnd) {
+    SECURITY_ATTRIBUTES attributes;
+    return createPipe(size, toWin32(security, attributes), false, readEnd, writeEnd);
+}
+
+bool pipeCreateToChild(NativeHandle& readEnd, NativeHandle& writeEnd) {
+    const SecurityAttributes inheritable{nullptr, true};
+    SECURITY_ATTRIBUTES attributes;
+    return createPipe(0, toWin32(&inheritable, attributes), true, readEnd, writeEnd);
 }
 
 bool pipePeek(NativeHandle readEnd, std::uint32_t& available) {

@@ -4,6 +4,8 @@
 // after windows.h, which it needs
 #include <shellapi.h>
 
+#include "platform/win32/WinText.h"
+
 namespace qor::platform {
 namespace {
 
@@ -34,6 +36,22 @@ std::vector<std::string> programParameters() {
     }
     LocalFree(arguments);
     return parameters;
+}
+
+std::string programPath() {
+    // Long paths: grow until the whole name fits.
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < path.size()) {
+            path.resize(n);
+            return narrow(path);
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
 }  // namespace qor::platform
