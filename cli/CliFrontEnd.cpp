@@ -29,10 +29,15 @@ CliFrontEnd::~CliFrontEnd() {
     unregisterNotificationSink(control_.notificationHandle());
 }
 
-int CliFrontEnd::run() {
+bool CliFrontEnd::confirmUpdate() {
     control_.applyStartup(false, {});
+    return control_.confirmUpdate();
+}
+
+int CliFrontEnd::run() {
+    const bool confirmed = confirmUpdate();
     checkClassFlag = !options_.noClassCheck;
-    if (!control_.confirmUpdate()) {
+    if (!confirmed) {
         err_ << "Nothing was started.\n";
         return kExitSuccess;
     }
@@ -48,6 +53,7 @@ int CliFrontEnd::run() {
             next = queue_.front();
             queue_.pop_front();
         }
+        facts_.take(next);
         control_.handle(next);
     }
     clearProgressLine();
@@ -64,6 +70,12 @@ int CliFrontEnd::run() {
         default:
             return kExitOtherFailure;
     }
+}
+
+RunFacts CliFrontEnd::facts() const {
+    RunFacts facts = facts_.facts();
+    facts.outcome = outcome().message.empty() ? lastReport_ : outcome().message;
+    return facts;
 }
 
 bool selectDescriptorFile(const std::string& fileName, std::ostream& err) {
@@ -84,10 +96,12 @@ bool CliFrontEnd::confirm(const std::string& question) {
 }
 
 void CliFrontEnd::descriptorUnreadable(const std::string& reason) {
+    lastReport_ = reason;
     err_ << "qor-ble-update-cli: " << reason << "\n";
 }
 
 void CliFrontEnd::addReport(const std::string& text) {
+    lastReport_ = text;
     clearProgressLine();
     out_ << reportLineNow(text) << "\n" << std::flush;
 }
@@ -118,7 +132,7 @@ void CliFrontEnd::clearProgressLine() {
 void CliFrontEnd::setApplicationTitle(const std::string&) {}
 
 std::string CliFrontEnd::portText() const {
-    return options_.port;
+    return options_.ports.front();
 }
 
 void CliFrontEnd::alertSound() {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/CliOptions.h"
+#include "cli/RunFacts.h"
 #include "frontend/RunControl.h"
 
 namespace qor::cli {
@@ -34,7 +35,13 @@ class CliFrontEnd : private RunView {
     // notifications until it has ended, and returns the exit status.
     int run();
 
+    // The question of the Update button alone; true when there is none or it was answered Yes.
+    bool confirmUpdate();
+
     const RunOutcome& outcome() const { return control_.outcome(); }
+    // What the run found out, with its final message (or, where a run ends without one, its
+    // last report line) as the outcome.
+    RunFacts facts() const;
 
   private:
     void addReport(const std::string& text) override;
@@ -59,6 +66,8 @@ class CliFrontEnd : private RunView {
     bool drawProgress_;
     Confirm confirm_;
     bool progressShown_ = false;
+    std::string lastReport_;
+    RunFactsRecorder facts_;
     std::mutex mutex_;
     std::condition_variable posted_;
     std::deque<Notification> queue_;

@@ -1,5 +1,6 @@
 #include "cli/CliOptions.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "engine/Exceptions.h"
@@ -8,11 +9,23 @@ namespace qor::cli {
 
 std::string cliUsage() {
     return "Usage: qor-ble-update-cli --port NAME [options]\n"
+           "       qor-ble-update-cli --port NAME --port NAME ... | --all-ports | --watch\n"
+           "                          [--json FILE] [options]\n"
            "       qor-ble-update-cli --list-ports | --firmware [--descriptor FILE]\n"
            "Updates the Bluetooth LE radio module of a QOR BLE-Z40 logger, as the window's\n"
-           "Update button does, and prints every report line.\n"
+           "Update button does, and prints every report line. Bench mode updates several\n"
+           "loggers at the same time, prints each report line with its port in front and ends\n"
+           "with a summary, one row per port.\n"
            "\n"
-           "  --port NAME          serial port of the logger (COM3; /dev/ttyUSB0 on Linux)\n"
+           "  --port NAME          serial port of the logger (COM3; /dev/ttyUSB0 on Linux); more\n"
+           "                       than once: these ports at the same time (bench mode)\n"
+           "  --all-ports          every port the window offers, at the same time (bench mode)\n"
+           "  --watch              bench mode that goes on: after the ports named (or, without\n"
+           "                       --port, those offered now) every logger port that arrives is\n"
+           "                       updated once; Ctrl-C stops taking new ones and lets the\n"
+           "                       running updates finish, a second Ctrl-C cancels them\n"
+           "  --json FILE          append the summary to FILE, one JSON object per run and line\n"
+           "                       (bench mode)\n"
            "  --read-info-only     identify logger and module and find the image, transfer "
            "nothing\n"
            "  --no-class-check     match images on platform, print and kind alone\n"
@@ -28,7 +41,10 @@ std::string cliUsage() {
            "  --version            the program's version\n"
            "\n"
            "Exit status: 0 success; the error code of a failed run (10, 11, 20, 40, 41, 45, 47,\n"
-           "70, 100 to 104); 1 any other failure; 2 wrong usage; 30 restarts used up.\n";
+           "70, 100 to 104); 1 any other failure; 2 wrong usage; 30 restarts used up. Bench\n"
+           "mode: 0 when every run succeeded, otherwise the status of the first failed port in\n"
+           "the order given (ports named, then those offered, then those that arrived); 10 when\n"
+           "--all-ports finds no port.\n";
 }
 
 std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
@@ -36,34 +52,36 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
     CliOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        const auto value = [&](const char* name) -> const std::string* {
+        std::string v;
+        if (arg == "--port" || arg == "--json" || arg == "--descriptor" ||
+            arg == "--max-restarts") {
             if (i + 1 >= args.size()) {
-                error = std::string(name) + " needs a value";
-                return nullptr;
+                error = arg + " needs a value";
+                return std::nullopt;
             }
-            return &args[++i];
-        };
+            v = args[++i];
+        }
         if (arg == "--port") {
-            const std::string* v = value("--port");
-            if (v == nullptr) {
+            if (std::find(options.ports.begin(), options.ports.end(), v) != options.ports.end()) {
+                error = "port \"" + v + "\" is named twice";
                 return std::nullopt;
             }
-            options.port = *v;
+            options.ports.push_back(v);
+        } else if (arg == "--json") {
+            options.jsonFile = v;
+        } else if (arg == "--all-ports") {
+            options.allPorts = true;
+        } else if (arg == "--watch") {
+            options.watch = true;
+        } else if (arg == "--bench-child") {
+            options.benchChild = true;
         } else if (arg == "--descriptor") {
-            const std::string* v = value("--descriptor");
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            options.descriptorFile = *v;
+            options.descriptorFile = v;
         } else if (arg == "--max-restarts") {
-            const std::string* v = value("--max-restarts");
-            if (v == nullptr) {
-                return std::nullopt;
-            }
             std::uint32_t n = 0;
-            const auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), n);
-            if (ec != std::errc() || end != v->data() + v->size()) {
-                error = "--max-restarts needs a whole number, not \"" + *v + "\"";
+            const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
+            if (ec != std::errc() || end != v.data() + v.size()) {
+                error = "--max-restarts needs a whole number, not \"" + v + "\"";
                 return std::nullopt;
             }
             options.maxRestarts = n;
@@ -87,8 +105,13 @@ std::optional<CliOptions> parseCliOptions(const std::vector<std::string>& args,
         }
     }
     const bool listing = options.listPorts || options.firmware;
-    if (!options.help && !options.version && !listing && options.port.empty()) {
+    const bool portsGiven = !options.ports.empty() || options.allPorts || options.watch;
+    if (!options.help && !options.version && !listing && !portsGiven) {
         error = "--port is missing";
+        return std::nullopt;
+    }
+    if (options.benchChild && (options.ports.size() != 1 || options.benchMode())) {
+        error = "--bench-child runs one --port";
         return std::nullopt;
     }
     return options;

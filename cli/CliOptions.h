@@ -9,7 +9,13 @@
 namespace qor::cli {
 
 struct CliOptions {
-    std::string port;
+    std::vector<std::string> ports;  // in the order given, each once
+    bool allPorts = false;           // every port the window offers
+    bool watch = false;              // go on with every logger port that arrives
+    std::string jsonFile;            // the summary appended as JSON lines
+    // One run of bench mode in a process of its own, started by the bench: its report lines, then
+    // the run's record for the summary, on standard output; "cancel" on standard input cancels.
+    bool benchChild = false;
     bool readInfoOnly = false;
     bool noClassCheck = false;
     std::string descriptorFile;
@@ -19,6 +25,10 @@ struct CliOptions {
     bool firmware = false;   // print the firmware overview and start nothing
     bool help = false;
     bool version = false;
+
+    // Several ports at the same time, each in its own process, with a summary at the end: more
+    // than one --port, or any option that only this mode has.
+    bool benchMode() const { return ports.size() > 1 || allPorts || watch || !jsonFile.empty(); }
 };
 
 // Parses the arguments after the program name; on a usage error returns nothing and sets error.

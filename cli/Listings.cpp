@@ -1,27 +1,37 @@
 #include "cli/Listings.h"
 
 #include <algorithm>
-#include <array>
+#include <iterator>
 
 #include "cli/CliFrontEnd.h"
 #include "frontend/PortNames.h"
 
 namespace qor::cli {
-namespace {
 
-void printLine(std::ostream& out, const OverviewRow& cells,
-               const std::array<std::size_t, kOverviewColumnCount>& widths) {
-    std::string line;
-    for (std::size_t column = 0; column < cells.size(); ++column) {
-        line += cells[column];
-        if (column + 1 < cells.size()) {
-            line.append(widths[column] - cells[column].size() + 2, ' ');
+void printTable(std::ostream& out, const std::vector<std::string>& captions,
+                const std::vector<std::vector<std::string>>& rows) {
+    std::vector<std::size_t> widths(captions.size());
+    for (std::size_t column = 0; column < captions.size(); ++column) {
+        widths[column] = captions[column].size();
+        for (const auto& row : rows) {
+            widths[column] = std::max(widths[column], row[column].size());
         }
     }
-    out << line << "\n";
+    const auto printLine = [&](const std::vector<std::string>& cells) {
+        std::string line;
+        for (std::size_t column = 0; column < cells.size(); ++column) {
+            line += cells[column];
+            if (column + 1 < cells.size()) {
+                line.append(widths[column] - cells[column].size() + 2, ' ');
+            }
+        }
+        out << line << "\n";
+    };
+    printLine(captions);
+    for (const auto& row : rows) {
+        printLine(row);
+    }
 }
-
-}  // namespace
 
 void printPortNames(std::ostream& out, const std::vector<std::string>& names) {
     for (const std::string& name : names) {
@@ -30,19 +40,13 @@ void printPortNames(std::ostream& out, const std::vector<std::string>& names) {
 }
 
 void printOverview(std::ostream& out, const std::vector<OverviewRow>& rows) {
-    OverviewRow captions;
-    std::array<std::size_t, kOverviewColumnCount> widths{};
-    for (std::size_t column = 0; column < kOverviewColumnCount; ++column) {
-        captions[column] = kOverviewColumns[column];
-        widths[column] = captions[column].size();
-        for (const OverviewRow& row : rows) {
-            widths[column] = std::max(widths[column], row[column].size());
-        }
-    }
-    printLine(out, captions, widths);
+    std::vector<std::vector<std::string>> cells;
     for (const OverviewRow& row : rows) {
-        printLine(out, row, widths);
+        cells.emplace_back(row.begin(), row.end());
     }
+    printTable(out,
+               std::vector<std::string>(std::begin(kOverviewColumns), std::end(kOverviewColumns)),
+               cells);
 }
 
 int printListings(const CliOptions& options, std::ostream& out, std::ostream& err) {

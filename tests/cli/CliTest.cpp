@@ -35,7 +35,7 @@ TEST(CliOptions, ParsesEveryOptionAndRefusesWrongUsage) {
                                       "--descriptor", "a b.txt", "--max-restarts", "3", "--yes"},
                                      error);
     ASSERT_TRUE(all);
-    EXPECT_EQ(all->port, "COM3");
+    EXPECT_EQ(all->ports, std::vector<std::string>{"COM3"});
     EXPECT_TRUE(all->readInfoOnly);
     EXPECT_TRUE(all->noClassCheck);
     EXPECT_EQ(all->descriptorFile, "a b.txt");
