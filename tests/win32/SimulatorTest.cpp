@@ -1,11 +1,6 @@
 // The Windows programs against the logger simulator (tools/sim, run on the build host by
-// serial_peers.py), on a COM port that wine maps to the simulator's pseudo-terminal.
-//
-// Under wine the DFU tool needs far longer than on Windows: wine waits out the whole 1 s
-// ReadTotalTimeoutConstant of each of the tool's reads (it ignores ReadIntervalTimeout and
-// ReadTotalTimeoutMultiplier = MAXDWORD, "return with the first byte"), so every bootloader
-// response costs a second. A whole update through the front end therefore overruns the runner's
-// 60 s limit there; the tool is run here without that limit, and the front end only reads.
+// serial_peers.py), on COM ports that wine maps to the simulators' pseudo-terminals. They run
+// with the limits they have on Windows: the tool within the runner's 60 s.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -57,6 +52,14 @@ Finished runProgram(const std::string& commandLine, std::uint32_t limitMs) {
     return result;
 }
 
+std::string joined(const Lines& lines) {
+    std::string all;
+    for (const auto& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
 // One command frame and its answer over the seam; empty when no valid answer came.
 Bytes exchange(platform::SerialHandle port, Bytes frame) {
     frame.resize(7);
@@ -71,7 +74,10 @@ Bytes exchange(platform::SerialHandle port, Bytes frame) {
     return Bytes(answer, answer + 8);
 }
 
-// Command 3, selector 0, until the restarted module answers: its firmware class and version.
+// Command 3, selector 0, until the logger answers for its module (once the module has restarted,
+// or once pass-through has ended after a quiet line): the firmware class and version. The
+// attempts are 1.5 s apart, so that the line is quiet longer than the 1 s pass-through limit
+// that a simulator here may have.
 Bytes moduleFirmware(const std::string& port) {
     const auto deadline = std::chrono::steady_clock::now() + 20s;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -83,7 +89,7 @@ Bytes moduleFirmware(const std::string& port) {
                 return answer;
             }
         }
-        std::this_thread::sleep_for(500ms);
+        std::this_thread::sleep_for(1500ms);
     }
     return {};
 }
@@ -113,7 +119,7 @@ TEST_F(Win32WithSimulator, TheDfuToolUpdatesTheRadioModule) {
     ASSERT_EQ(answer[0] & 0x20, 0);
 
     const Finished tool = runProgram(
-        test::hostPath(QOR_DFU_TOOL_EXE) + " --qor -cd 0 -p " + port_ + " -pkg " + package, 240000);
+        test::hostPath(QOR_DFU_TOOL_EXE) + " --qor -cd 0 -p " + port_ + " -pkg " + package, 60000);
     ASSERT_TRUE(tool.ran);
     EXPECT_EQ(tool.exitCode, 0u);
     ASSERT_GE(tool.lines.size(), 4u);
@@ -134,10 +140,7 @@ TEST_F(Win32WithSimulator, TheFrontEndReadsTheLoggerAndTheModule) {
     const Finished cli = runProgram(
         test::hostPath(QOR_CLI_EXE) + " --port " + port_ + " --read-info-only --yes", 60000);
     ASSERT_TRUE(cli.ran);
-    std::string all;
-    for (const auto& line : cli.lines) {
-        all += line + "\n";
-    }
+    const std::string all = joined(cli.lines);
     EXPECT_EQ(cli.exitCode, 70u) << all;
     for (const char* expected :
          {"Start at serial port \"", "Class 26145 [QOR Z40]", "Update class 26156 [BLE module G2]",
@@ -145,6 +148,75 @@ TEST_F(Win32WithSimulator, TheFrontEndReadsTheLoggerAndTheModule) {
         EXPECT_NE(all.find(expected), std::string::npos) << expected << "\n" << all;
     }
 }
+
+// A whole update through a Windows headless program, against a simulator of its own
+// (CMakeLists.txt gives each port variable's simulator its options).
+struct WholeRun {
+    const char* name;
+    const char* program;
+    const char* portVariable;
+    std::uint32_t exitCode;
+    const char* lastLine;
+    std::uint16_t versionAfter;  // what the module reports afterwards
+};
+
+void PrintTo(const WholeRun& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// The temporary folder that GetTempPathW reports now.
+std::string temporaryFolder() {
+    wchar_t buffer[MAX_PATH + 2];
+    const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+    return n == 0 || n > MAX_PATH + 1 ? std::string() : platform::narrow(std::wstring(buffer, n));
+}
+
+class Win32WholeRun : public ::testing::TestWithParam<WholeRun> {};
+
+// The exit status and the last report line; the DFU tool's two files are gone from the
+// program's temporary folder and the prefix's; the module reports the version it now runs.
+TEST_P(Win32WholeRun, EndsAsTheModuleSaysAndLeavesNoTemporaryFiles) {
+    const WholeRun& c = GetParam();
+    const std::string port = test::portFromEnvironment(c.portVariable);
+    const std::string prefixTemp = temporaryFolder();
+    ASSERT_FALSE(prefixTemp.empty());
+    // A folder of its own: the tool's file names are fixed, and runs go on side by side.
+    test::ScopedTempDirectory temp;
+    const Finished cli =
+        runProgram(test::hostPath(c.program) + " --port " + port + " --yes", 180000);
+    ASSERT_TRUE(cli.ran);
+    const std::string all = joined(cli.lines);
+    EXPECT_EQ(cli.exitCode, c.exitCode) << all;
+    ASSERT_FALSE(cli.lines.empty());
+    const std::string last = std::string(" -> ") + c.lastLine;
+    EXPECT_TRUE(
+        cli.lines.back().size() >= last.size() &&
+        cli.lines.back().compare(cli.lines.back().size() - last.size(), last.size(), last) == 0)
+        << all;
+    for (const std::string& folder : {temp.path(), prefixTemp}) {
+        for (const char* file : {"qor_ble_dfu.exe", "qor_data.zip"}) {
+            EXPECT_FALSE(std::filesystem::exists(platform::widen(folder + file))) << folder + file;
+        }
+    }
+
+    const Bytes firmware = moduleFirmware(port);
+    ASSERT_EQ(firmware.size(), 8u) << "the module did not answer after the run";
+    EXPECT_EQ(makeWord(firmware[2], firmware[1]), 26156);
+    EXPECT_EQ(makeWord(firmware[4], firmware[3]), c.versionAfter);
+}
+
+constexpr const char* kSuccess = "Update BLE module G2 V2.05 succesfully completed.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Win32WholeRun,
+    ::testing::Values(
+        WholeRun{"BuiltinPackage", QOR_CLI_EXE, "QOR_SIM_PORT", 0, kSuccess, 0x0205},
+        WholeRun{"ModuleKeepsItsVersion", QOR_CLI_EXE, "QOR_SIM_KEEPS_VERSION_PORT", 45,
+                 "Update was not successfull!", 0x0201},
+        WholeRun{"Kind4Image", QOR_CLI_KIND4_EXE, "QOR_SIM_BLOCK_PORT", 0, kSuccess, 0x0205},
+        WholeRun{"Kind4AnnounceRefused", QOR_CLI_KIND4_EXE, "QOR_SIM_BLOCK_REFUSING_PORT", 103,
+                 "Fatal Exception has occurred!", 0x0201}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace qor

@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """Gives a Windows test under wine the serial ports it needs, then runs it.
 
-    serial_peers.py --prefix WINEPREFIX --modem-lines SHIM.so [--sim SIMULATOR] -- COMMAND...
+    serial_peers.py --prefix WINEPREFIX --modem-lines SHIM.so
+                    [--sim SIMULATOR [--sim-port NAME[=OPTIONS]]...] -- COMMAND...
 
 Wine maps COMn to whatever its prefix's dosdevices/comn link names. This makes, for the time
-the command runs, four such ports on pseudo-terminals (numbers chosen so that parallel runs in
-one prefix do not meet) and tells the command their names in the environment:
+the command runs, such ports on pseudo-terminals (numbers chosen so that parallel runs in one
+prefix do not meet) and tells the command their names in the environment:
 
   QOR_TEST_PORT, QOR_PEER_PORT  two ends of one line: bytes written to one arrive at the other
   QOR_BARE_PORT                 a plain pseudo-terminal, without modem lines (nothing answers)
-  QOR_SIM_PORT                  with --sim: the logger simulator's port
+  NAME                          with --sim: the port of a logger simulator of its own, started
+                                with OPTIONS (simulator options separated by blanks); one per
+                                --sim-port, or QOR_SIM_PORT with the simulator's defaults
 
 The pseudo-terminals of the first two and of the simulator get modem lines through the preloaded
 SHIM.so (see PtyModemLines.c); the bare port keeps what wine makes of a pseudo-terminal.
@@ -20,6 +23,7 @@ import argparse
 import fcntl
 import os
 import select
+import shlex
 import signal
 import subprocess
 import sys
@@ -90,10 +94,11 @@ def point(link, target):
     os.replace(tmp, link)
 
 
-def start_simulator(simulator, link):
-    """Starts the simulator on its own pseudo-terminal, linked as `link`; returns the process
-    and the slave's path (its first line of output)."""
-    process = subprocess.Popen([simulator, "--link", link], stdout=subprocess.PIPE, text=True)
+def start_simulator(simulator, options, link):
+    """Starts the simulator with its options on its own pseudo-terminal, linked as `link`;
+    returns the process and the slave's path (its first line of output)."""
+    process = subprocess.Popen([simulator, "--link", link] + options, stdout=subprocess.PIPE,
+                               text=True)
     path = process.stdout.readline().strip()
     if not path:
         process.wait()
@@ -106,16 +111,22 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--modem-lines", required=True)
     parser.add_argument("--sim")
+    parser.add_argument("--sim-port", action="append", default=[])
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
 
+    sims = []
+    if args.sim:
+        for entry in args.sim_port or ["QOR_SIM_PORT"]:
+            name, _, options = entry.partition("=")
+            sims.append((name, shlex.split(options)))
     dosdevices = os.path.join(args.prefix, "dosdevices")
-    names = ["QOR_TEST_PORT", "QOR_PEER_PORT", "QOR_BARE_PORT"] + (["QOR_SIM_PORT"] if args.sim else [])
+    names = ["QOR_TEST_PORT", "QOR_PEER_PORT", "QOR_BARE_PORT"] + [name for name, _ in sims]
     numbers = claim_ports(dosdevices, len(names))
     links = [os.path.join(dosdevices, "com%d" % n) for n in numbers]
     stop = threading.Event()
-    simulator = None
+    simulators = []
     # ctest ends a test that ran too long with SIGTERM: clean up then too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
@@ -124,8 +135,9 @@ def main():
         point(links[1], peer_end.path)
         point(links[2], bare.path)
         modem = [test_end.path, peer_end.path]
-        if args.sim:
-            simulator, sim_path = start_simulator(args.sim, links[3])
+        for (_, options), link in zip(sims, links[3:]):
+            process, sim_path = start_simulator(args.sim, options, link)
+            simulators.append(process)
             modem.append(sim_path)
         threading.Thread(target=relay, args=(test_end.master, peer_end.master, stop),
                          daemon=True).start()
@@ -142,8 +154,9 @@ def main():
         # Under the lock: the simulator removes its link as it ends, and no other run may
         # claim that number before all of ours are gone.
         with PortLock(dosdevices):
-            if simulator is not None:
+            for simulator in simulators:
                 simulator.terminate()
+            for simulator in simulators:
                 try:
                     simulator.wait(5)
                 except subprocess.TimeoutExpired:
