@@ -90,7 +90,9 @@ void BenchOutput::runEnded(const std::string& port) {
 
 void BenchOutput::note(const std::string& text) {
     std::lock_guard lock(mutex_);
+    // The progress lines off the screen before the other stream writes there.
     erase();
+    out_ << std::flush;
     err_ << text << "\n" << std::flush;
     if (live_) {
         draw();
