@@ -462,6 +462,15 @@ TEST(BenchProgram, BadInputIsRefusedBeforeAnyRunStarts) {
     }
 }
 
+TEST(BenchProgram, AllPortsWithoutALoggerPortStartsNothing) {
+    const std::string table = ::testing::TempDir() + "bench-empty-table.txt";
+    writeTable(table, {{"\\Device\\Serial0", "/dev/ttyS0"}});
+    const test::ProgramOutcome o = runCli("--all-ports --yes", table);
+    EXPECT_EQ(o.status, 10);
+    EXPECT_NE(o.out.find("no logger port is plugged in"), std::string::npos) << o.out;
+    EXPECT_EQ(o.out.find("Start at serial port"), std::string::npos) << o.out;
+}
+
 // The program running in the background with its output read as it comes.
 class WatchingCli {
   public:
