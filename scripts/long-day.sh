@@ -13,7 +13,7 @@ build="${BUILD_DIR:-$root/build}"
 runs="${RUNS:-200}"
 divisor="${WAIT_DIVISOR:-100}"
 if [[ ! -f "$build/CMakeCache.txt" ]]; then
-    cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    (cd "$root" && cmake --preset dev -B "$build" >/dev/null)
 fi
 targets=(qor-logger-sim long_day_engine)
 grep -q '^QOR_BUILD_UI:BOOL=ON' "$build/CMakeCache.txt" && targets+=(long_day_window)
