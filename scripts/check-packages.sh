@@ -12,7 +12,8 @@
 # The Windows packages must hold the window program qor-ble-update.exe when the Windows build
 # made it, and only then.
 #   WINDOWS_BUILD_DIR  the Windows build that was packaged (default build-mingw)
-#   SIM                the simulator for the update run (default: build/'s or build-demo/'s)
+#   SIM                the simulator for the update run (default: the one in build/,
+#                      build-release/ or build-demo/)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 dist="${DIST_DIR:-$root/dist}"
@@ -90,7 +91,7 @@ else
 fi
 
 sim="${SIM:-}"
-for candidate in "$root/build/tools/sim/qor-logger-sim" "$root/build-demo/tools/sim/qor-logger-sim"; do
+for candidate in "$root"/{build,build-release,build-demo}/tools/sim/qor-logger-sim; do
     if [[ -z $sim && -x $candidate ]]; then sim="$candidate"; fi
 done
 if [[ -n $sim ]]; then
