@@ -65,19 +65,23 @@ TEST(ReportWindow, TimeStampedLinesWithTheLastInView) {
     for (int i = 0; i < 50; ++i) {
         report.Add("Progress " + std::to_string(i) + "%");
     }
+    report.Add("Progress 50% " + std::string(300, '.'));  // longer than the window is wide
     const HWND memo = report.memo();
     const auto lines = static_cast<int>(SendMessageW(memo, EM_GETLINECOUNT, 0, 0));
-    ASSERT_EQ(lines, 51);
+    ASSERT_EQ(lines, 52);
     const std::string all = report.text();
-    EXPECT_EQ(all.substr(all.rfind("\r\n") + 2), "23-59-00 -> Progress 49%");
+    const std::size_t previous = all.rfind("\r\n", all.rfind("\r\n") - 1) + 2;
+    EXPECT_EQ(all.substr(previous, 24), "23-59-00 -> Progress 49%");
     EXPECT_GT(SendMessageW(memo, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
-    // The last line's first character lies inside the text area.
+    // The last line's first character, its time stamp, lies inside the text area.
     const auto lastLine = SendMessageW(memo, EM_LINEINDEX, static_cast<WPARAM>(lines - 1), 0);
     const auto where = static_cast<DWORD>(SendMessageW(memo, EM_POSFROMCHAR, lastLine, 0));
     RECT area{};
     GetClientRect(memo, &area);
-    EXPECT_LT(static_cast<short>(HIWORD(where)), area.bottom);
     EXPECT_GE(static_cast<short>(HIWORD(where)), 0);
+    EXPECT_LT(static_cast<short>(HIWORD(where)), area.bottom);
+    EXPECT_GE(static_cast<short>(LOWORD(where)), 0);
+    EXPECT_LT(static_cast<short>(LOWORD(where)), area.right);
 
     report.Clear();
     EXPECT_EQ(report.text(), "");

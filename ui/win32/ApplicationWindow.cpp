@@ -60,7 +60,7 @@ void TApplicationWindow::setTitle(const std::string& title) {
 
 LRESULT TApplicationWindow::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (handleCommonMessage(msg, wParam, result)) {
+    if (handleCommonMessage(msg, wParam, lParam, result)) {
         return result;
     }
     switch (msg) {

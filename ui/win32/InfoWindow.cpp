@@ -120,7 +120,7 @@ void TfrmInfo::close(std::int32_t result) {
 
 LRESULT TfrmInfo::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (handleCommonMessage(msg, wParam, result)) {
+    if (handleCommonMessage(msg, wParam, lParam, result)) {
         return result;
     }
     switch (msg) {

@@ -517,7 +517,7 @@ void TfrmMain::onDpiChanged(int dpi, const RECT& suggested) {
 
 LRESULT TfrmMain::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (handleCommonMessage(msg, wParam, result)) {
+    if (handleCommonMessage(msg, wParam, lParam, result)) {
         return result;
     }
     switch (msg) {

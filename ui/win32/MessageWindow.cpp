@@ -62,7 +62,7 @@ void TfrmMessage::Button1Click() {
 
 LRESULT TfrmMessage::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (handleCommonMessage(msg, wParam, result)) {
+    if (handleCommonMessage(msg, wParam, lParam, result)) {
         return result;
     }
     switch (msg) {

@@ -68,7 +68,12 @@ void TfrmProtocol::Add(const std::string& sLine) {
     const int end = GetWindowTextLengthW(Memo1);
     SendMessageW(Memo1, EM_SETSEL, static_cast<WPARAM>(end), end);
     SendMessageW(Memo1, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
+    // The last line in view from its start, so that its time stamp shows.
+    const auto last = SendMessageW(Memo1, EM_GETLINECOUNT, 0, 0) - 1;
+    const auto start = SendMessageW(Memo1, EM_LINEINDEX, static_cast<WPARAM>(last), 0);
+    SendMessageW(Memo1, EM_SETSEL, static_cast<WPARAM>(start), start);
     SendMessageW(Memo1, EM_SCROLLCARET, 0, 0);
+    SendMessageW(Memo1, WM_HSCROLL, SB_LEFT, 0);
 }
 
 void TfrmProtocol::Clear() {
@@ -77,7 +82,7 @@ void TfrmProtocol::Clear() {
 
 LRESULT TfrmProtocol::WndProc(UINT msg, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (handleCommonMessage(msg, wParam, result)) {
+    if (handleCommonMessage(msg, wParam, lParam, result)) {
         return result;
     }
     switch (msg) {

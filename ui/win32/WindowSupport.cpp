@@ -89,7 +89,7 @@ HWND createControl(HWND hParent, const wchar_t* windowClass, const wchar_t* capt
                            GetModuleHandleW(nullptr), nullptr);
 }
 
-bool handleCommonMessage(UINT msg, WPARAM wParam, LRESULT& result) {
+bool handleCommonMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (msg) {
         case WM_SETCURSOR:
             if (waitCursor) {
@@ -99,6 +99,13 @@ bool handleCommonMessage(UINT msg, WPARAM wParam, LRESULT& result) {
             }
             return false;
         case WM_CTLCOLORSTATIC: {
+            const auto control = reinterpret_cast<HWND>(lParam);
+            wchar_t name[8] = {};
+            GetClassNameW(control, name, 8);
+            if (lstrcmpiW(name, L"Edit") != 0 ||
+                (GetWindowLongPtrW(control, GWL_STYLE) & ES_READONLY) == 0) {
+                return false;
+            }
             const auto dc = reinterpret_cast<HDC>(wParam);
             SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
             SetBkColor(dc, GetSysColor(COLOR_WINDOW));

@@ -108,8 +108,9 @@ HWND createControl(HWND hParent, const wchar_t* windowClass, const wchar_t* capt
                    int id, DWORD exStyle = 0);
 
 // What every window of the program answers alike: the wait cursor, and read-only text areas on
-// the window colour. True when the message was handled, with its result.
-bool handleCommonMessage(UINT msg, WPARAM wParam, LRESULT& result);
+// the window colour (a text area to read, not a disabled field). True when the message was
+// handled, with its result.
+bool handleCommonMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 // Moves and sizes a child control in pixels.
 void place(HWND hControl, int x, int y, int width, int height);
