@@ -14,8 +14,8 @@ void TaskbarProgress::show(HWND hButtonWindow, int position) {
     if (!FTried) {
         FTried = true;
         void* taskbar = nullptr;
-        if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
-                                       IID_ITaskbarList3, &taskbar))) {
+        if (SUCCEEDED(CoCreateInstance(__uuidof(TaskbarList), nullptr, CLSCTX_INPROC_SERVER,
+                                       __uuidof(ITaskbarList3), &taskbar))) {
             FTaskbar = static_cast<ITaskbarList3*>(taskbar);
             if (FAILED(FTaskbar->HrInit())) {
                 FTaskbar->Release();
