@@ -200,8 +200,9 @@ TEST(Confirmation, TitledConfirmWithYesAsDefault) {
             if (action == "Yes" || action == "No") {
                 SendMessageW(GetDlgItem(dialog, action == "Yes" ? IDYES : IDNO), BM_CLICK, 0, 0);
             } else {
-                // Keys go to the control with the focus, through the dialog's own loop.
-                PostMessageW(GetFocus(), WM_KEYDOWN, action == "Enter" ? VK_RETURN : VK_ESCAPE, 0);
+                // A key on the Yes button, through the dialog's own loop.
+                PostMessageW(GetDlgItem(dialog, IDYES), WM_KEYDOWN,
+                             action == "Enter" ? VK_RETURN : VK_ESCAPE, 0);
             }
         };
         whenDispatching(answer);
