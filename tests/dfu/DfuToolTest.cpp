@@ -204,6 +204,8 @@ TEST_F(DfuTool, RecoversFromLostAndStrayPackets) {
          script([](auto& s) { s.loseExecuteResponse = 3; }), 4},
         {"last object's execute request lost", script([](auto& s) { s.loseExecuteRequest = 4; }),
          4},
+        {"last object's execute response with its first byte damaged",
+         script([](auto& s) { s.damageExecuteResponse = 4; }), 4},
         {"stray responses and garbage before a checksum response",
          script([](auto& s) { s.strayBeforeChecksum = 3; }), 4},
         {"a select merged with the request before it", script([](auto& s) { s.mergeSelect = 3; }),

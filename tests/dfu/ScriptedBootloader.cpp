@@ -112,7 +112,9 @@ void ScriptedBootloader::handle(const std::vector<std::uint8_t>& request) {
     }
     const bool loseResponse = execute > 0 && script_.loseExecuteResponse == execute;
     const auto answer = [&](std::uint8_t result, const std::vector<std::uint8_t>& payload) {
-        if (!loseResponse) {
+        if (execute > 0 && script_.damageExecuteResponse == execute) {
+            peer_.write(dfu::slipEncode(std::vector<std::uint8_t>{0xE0, op, result}));
+        } else if (!loseResponse) {
             respond(op, result, payload);
         }
     };

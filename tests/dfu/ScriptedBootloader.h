@@ -32,6 +32,8 @@ struct BootloaderScript {
     // request never arrives, or its response is lost.
     std::optional<std::uint32_t> loseExecuteRequest;
     std::optional<std::uint32_t> loseExecuteResponse;
+    // The response to the n-th execute request arrives with a bit of its first byte flipped.
+    std::optional<std::uint32_t> damageExecuteResponse;
     // Before the response to the n-th checksum request on a data object: the responses a write
     // damaged into another request gets (an unknown opcode, a checksum request with
     // parameters), and garbage that ends in END.

@@ -169,10 +169,16 @@ std::optional<std::size_t> successPayloadSize(std::uint8_t op) {
     }
 }
 
+// Whether a packet starts like a response. The bootloader sends nothing else, so a first byte
+// with one bit flipped on the line still marks one: what follows it arrived as sent.
+bool responseMarker(const Bytes& packet) {
+    return !packet.empty() && std::popcount(static_cast<unsigned>(packet[0] ^ kResponse)) <= 1;
+}
+
 // A response carries no checksum of its own; one of the wrong length for its opcode and result
 // was damaged or merged with another packet on the way and is not one.
 std::optional<Response> parseResponse(const Bytes& packet) {
-    if (packet.size() < 3 || packet[0] != kResponse) {
+    if (packet.size() < 3 || !responseMarker(packet)) {
         return std::nullopt;
     }
     const auto size = successPayloadSize(packet[1]);
@@ -301,7 +307,7 @@ class Link {
         Bytes packet;
         for (;;) {
             while (decoder_.next(packet)) {
-                if (packet[0] == kResponse) {
+                if (responseMarker(packet)) {
                     heardAt_ = platform::tickCount();
                     sentSinceHeard_ = 0;
                 }
