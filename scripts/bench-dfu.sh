@@ -230,18 +230,18 @@ if ((windows)); then
     measure_tool windows COM37 "Z:${package//\//\\}" "${wine[@]}" "$mingw/tools/dfu/qor_ble_dfu.exe"
     print_runs linux windows
     awk -v l="$(tail -n 1 "$work/linux.txt")" -v w="$(tail -n 1 "$work/windows.txt")" \
-        'BEGIN { printf "  Windows / Linux transfer time:   %.3f (target <= 1.1)\n", w / l }'
+        'BEGIN { printf "  %-33s %.3f (target <= 1.1)\n", "Windows / Linux transfer time:", w / l }'
 else
     print_runs linux
 fi
 
 stripped="$work/qor_ble_dfu.stripped"
 strip -o "$stripped" "$tool"
-printf "  stripped tool size:              %d bytes (target < 1 MB)\n" "$(stat -c %s "$stripped")"
+printf "  %-33s %d bytes (target < 1 MB)\n" "stripped tool size:" "$(stat -c %s "$stripped")"
 mingw_tool="$mingw/tools/dfu/qor_ble_dfu.exe"
 if [[ -f "$mingw_tool" ]] && command -v x86_64-w64-mingw32-strip >/dev/null; then
     x86_64-w64-mingw32-strip -o "$work/qor_ble_dfu.exe" "$mingw_tool"
-    printf "  stripped Windows tool size:      %d bytes (target < 1 MB)\n" \
+    printf "  %-33s %d bytes (target < 1 MB)\n" "stripped Windows tool size:" \
         "$(stat -c %s "$work/qor_ble_dfu.exe")"
 fi
 
