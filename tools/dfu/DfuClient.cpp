@@ -137,7 +137,6 @@ struct ObjectState {
     std::uint32_t maxSize = 0;
     std::uint32_t offset = 0;
     std::uint32_t crc = 0;
-    bool operator==(const ObjectState&) const = default;
 };
 
 // A response as the bootloader sent it: the request's opcode, the result code, what follows.
