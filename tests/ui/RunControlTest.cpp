@@ -208,6 +208,19 @@ TEST_F(RunControl, NotificationsReachTheDisplays) {
     }
 }
 
+// The worker stores its next line before the window has shown the last one.
+TEST_F(RunControl, LinesPostedInARowAreAllShown) {
+    createServiceWindow();
+    button("btnProg")->click();
+    setTextSlot(0, "Device programmed.");
+    post(kNotifyText, 0);
+    setTextSlot(0, "complete");
+    post(kNotifyText, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(reportTexts(), (std::vector<std::string>{"Start at serial port \"COM9\"",
+                                                       "Device programmed.", "complete"}));
+}
+
 TEST_F(RunControl, PortNotReadyNamesThePortShownAtThatMoment) {
     createServiceWindow("/dev/ttyNONE");
     button("btnProg")->click();

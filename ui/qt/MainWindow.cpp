@@ -26,22 +26,22 @@
 namespace qor::ui {
 namespace {
 
-// A worker's notification on its way to the window's thread.
+// A worker's notification on its way to the window's thread. A report line travels with its
+// notification: the worker may have stored its next line in the slot by the time this one is
+// handled.
 class NotificationEvent : public QEvent {
   public:
-    NotificationEvent(std::uint32_t code, std::int32_t value)
-        : QEvent(type()), code_(code), value_(value) {}
+    explicit NotificationEvent(Notification notification)
+        : QEvent(type()), notification_(std::move(notification)) {}
 
     static QEvent::Type type() {
         static const auto registered = static_cast<QEvent::Type>(QEvent::registerEventType());
         return registered;
     }
-    std::uint32_t code() const { return code_; }
-    std::int32_t value() const { return value_; }
+    const Notification& notification() const { return notification_; }
 
   private:
-    std::uint32_t code_;
-    std::int32_t value_;
+    Notification notification_;
 };
 
 // A sunken line along the top edge, as a separator under the menu bar.
@@ -96,8 +96,8 @@ TfrmMain::TfrmMain(MainWindowSeams seams)
                                Qt::WindowCloseButtonHint),
       FSeams(std::move(seams)),
       FScale(kMainDesignDpi, FSeams.screenDpi > 0 ? FSeams.screenDpi : screenLogicalDpi()),
-      FRunControl(*this, registerNotificationSink([this](std::uint32_t code, std::int32_t value) {
-          QCoreApplication::postEvent(this, new NotificationEvent(code, value));
+      FRunControl(*this, registerNotificationSink([this](const Notification& notification) {
+          QCoreApplication::postEvent(this, new NotificationEvent(notification));
       })) {
     setObjectName(QStringLiteral("frmMain"));
     createControls();
@@ -383,8 +383,7 @@ void TfrmMain::restartDelay(std::uint32_t milliseconds) {
 
 bool TfrmMain::event(QEvent* event) {
     if (event->type() == NotificationEvent::type()) {
-        const auto* notification = static_cast<NotificationEvent*>(event);
-        FRunControl.handle(notification->code(), notification->value());
+        FRunControl.handle(static_cast<NotificationEvent*>(event)->notification());
         return true;
     }
     return QMainWindow::event(event);
