@@ -7,7 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-mingw}"
 host="${HOST_BUILD_DIR:-$root/build}"
-bash "$root/scripts/install-deps.sh" build test windows wine
+bash "$root/scripts/install-deps.sh" build window test windows wine
 
 # The simulator runs on the build host (a no-op where the native build has it already).
 if [[ ! -f "$host/CMakeCache.txt" ]]; then
