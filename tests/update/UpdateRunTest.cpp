@@ -72,7 +72,7 @@ class UpdateRunTest : public ::testing::Test {
     }
 
     RunResult run(const std::string& port, cli::CliOptions options = {}) {
-        options.port = port;
+        options.ports = {port};
         options.yes = true;
         if (!options.maxRestarts) {
             options.maxRestarts = 0;
