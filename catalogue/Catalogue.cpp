@@ -92,15 +92,17 @@ TBl3FileHeader loadedFileHeader() {
     return entry.header;
 }
 
-bool readLoadedFileHeader(std::istream& file) {
+bool updateLoadedFileHeader(const std::function<bool(TBl3FileHeader& header)>& read) {
     LoadedEntry& entry = loaded();
     std::lock_guard lock(entry.mutex);
-    return readBl3FileHeader(file, entry.header);
+    return read(entry.header);
 }
 
-bool readLoadedFileHeader(const std::filesystem::path& fileName) {
-    std::ifstream file = openDescriptorFile(fileName);
-    return readLoadedFileHeader(file);
+bool readLoadedFileHeader(const std::string& fileName) {
+    const std::string text = readDescriptorFile(fileName);
+    return updateLoadedFileHeader([&text](TBl3FileHeader& header) {
+        return readBl3FileHeader(std::string_view(text), header);
+    });
 }
 
 namespace detail {

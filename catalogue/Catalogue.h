@@ -4,9 +4,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <filesystem>
-#include <istream>
+#include <functional>
+#include <iosfwd>
 #include <span>
+#include <string>
 
 #include "catalogue/Bl3FileHeader.h"
 
@@ -41,8 +42,10 @@ TBl3FileHeader loadedFileHeader();
 // EDescriptorFile on a read or conversion failure; the fields read before it keep their new
 // values. The caller sets selectedFirmwareIndex.
 bool readLoadedFileHeader(std::istream& file);
-// The same for a named file, which is opened as 8-bit text; EDescriptorFile also when it cannot
-// be opened.
-bool readLoadedFileHeader(const std::filesystem::path& fileName);
+// Runs read on entry 0 under that lock and returns its result.
+bool updateLoadedFileHeader(const std::function<bool(TBl3FileHeader& header)>& read);
+// The same for the file named in UTF-8, read as 8-bit text; EDescriptorFile also when it cannot
+// be opened or read.
+bool readLoadedFileHeader(const std::string& fileName);
 
 }  // namespace qor

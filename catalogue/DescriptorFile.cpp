@@ -1,7 +1,6 @@
 #include "catalogue/DescriptorFile.h"
 
-#include <cerrno>
-#include <system_error>
+#include "platform/Files.h"
 
 namespace qor {
 
@@ -20,17 +19,13 @@ int digitValue(char c, unsigned base) {
     return -1;
 }
 
-// One line without its LF or CR LF; an empty text past the end of the file.
-std::string readLine(std::istream& file) {
-    std::string line;
-    std::getline(file, line);
-    if (file.bad()) {
-        throw EDescriptorFile("The descriptor file cannot be read");
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return line;
+// One line of text in memory without its LF or CR LF, which it consumes; an empty text past the
+// end of the file.
+std::string takeLine(std::string_view& text) {
+    const std::size_t end = text.find('\n');
+    std::string line(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    return withoutCarriageReturn(std::move(line));
 }
 
 std::string shownValue(std::string_view text) {
@@ -41,8 +36,8 @@ std::string shownValue(std::string_view text) {
     return "\"" + std::string(text) + "\"";
 }
 
-std::uint16_t readNumberLine(std::istream& file, int lineNumber, std::string_view key) {
-    const std::string value = getKeyValue(readLine(file), key);
+std::uint16_t readNumberLine(const std::string& line, int lineNumber, std::string_view key) {
+    const std::string value = getKeyValue(line, key);
     const std::optional<std::int32_t> number = parseInteger(value);
     if (!number) {
         const std::string where = "Descriptor file line " + std::to_string(lineNumber) + ": ";
@@ -66,6 +61,26 @@ std::uint16_t bootloaderKind(std::string_view value) {
 }
 
 }  // namespace
+
+bool readBl3FileHeaderLines(const std::function<std::string()>& nextLine, TBl3FileHeader& header) {
+    // The kind is compared as text: " 2", "2 " and "02" are no kind at all.
+    header.qor_bl = bootloaderKind(getKeyValue(nextLine(), "bootloader"));
+    header.qor_bl_ver = readNumberLine(nextLine(), 2, "bootloader version");
+    header.qor_class = readNumberLine(nextLine(), 3, "class");
+    header.qor_verH = readNumberLine(nextLine(), 4, "versionH");
+    header.qor_verL = readNumberLine(nextLine(), 5, "versionL");
+    header.qor_platform = readNumberLine(nextLine(), 6, "platform");
+    header.qor_print = readNumberLine(nextLine(), 7, "print");
+    header.qor_date = getKeyValue(nextLine(), "date");
+    return true;
+}
+
+std::string withoutCarriageReturn(std::string line) {
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return line;
+}
 
 std::string getKeyValue(std::string_view line, std::string_view key) {
     const std::size_t equals = line.find('=');
@@ -122,36 +137,21 @@ std::optional<std::int32_t> parseInteger(std::string_view text) {
     return static_cast<std::int32_t>(bits);
 }
 
-bool readBl3FileHeader(std::istream& file, TBl3FileHeader& header) {
-    // The kind is compared as text: " 2", "2 " and "02" are no kind at all.
-    header.qor_bl = bootloaderKind(getKeyValue(readLine(file), "bootloader"));
-    header.qor_bl_ver = readNumberLine(file, 2, "bootloader version");
-    header.qor_class = readNumberLine(file, 3, "class");
-    header.qor_verH = readNumberLine(file, 4, "versionH");
-    header.qor_verL = readNumberLine(file, 5, "versionL");
-    header.qor_platform = readNumberLine(file, 6, "platform");
-    header.qor_print = readNumberLine(file, 7, "print");
-    header.qor_date = getKeyValue(readLine(file), "date");
-    return true;
+bool readBl3FileHeader(std::string_view text, TBl3FileHeader& header) {
+    return readBl3FileHeaderLines([&text] { return takeLine(text); }, header);
 }
 
-std::ifstream openDescriptorFile(const std::filesystem::path& fileName) {
-    const std::u8string name = fileName.u8string();
-    std::string message =
-        "Cannot open the descriptor file \"" + std::string(name.begin(), name.end()) + "\"";
-    std::error_code ignored;
-    if (std::filesystem::is_directory(fileName, ignored)) {
+std::string readDescriptorFile(const std::string& fileName) {
+    const std::string message = "Cannot open the descriptor file \"" + fileName + "\"";
+    if (platform::fileKind(fileName) == platform::FileKind::Folder) {
         throw EDescriptorFile(message + ": it is a folder");
     }
-    errno = 0;
-    std::ifstream file(fileName, std::ios::binary);
-    if (!file) {
-        if (const int error = errno; error != 0) {
-            message += ": " + std::generic_category().message(error);
-        }
-        throw EDescriptorFile(message);
+    std::string text;
+    std::string error;
+    if (!platform::readWholeFile(fileName, text, error)) {
+        throw EDescriptorFile(message + ": " + error);
     }
-    return file;
+    return text;
 }
 
 }  // namespace qor

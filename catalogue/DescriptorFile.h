@@ -4,9 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
-#include <istream>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -37,9 +36,20 @@ std::optional<std::int32_t> parseInteger(std::string_view text);
 // bits; the bootloader kind is 2 or 3 for exactly "2" or "3", else 0xFFFF; the date is the
 // value as it stands. Returns true; a read or conversion failure throws EDescriptorFile and
 // leaves the fields already written.
+// (A stream's reader is an object of its own, so that programs reading only named files do not
+// carry the C++ streams.)
 bool readBl3FileHeader(std::istream& file, TBl3FileHeader& header);
+// The same for the file's text held in memory (a conversion failure is its only failure).
+bool readBl3FileHeader(std::string_view text, TBl3FileHeader& header);
 
-// Opens a descriptor file for readBl3FileHeader; EDescriptorFile when that is not possible.
-std::ifstream openDescriptorFile(const std::filesystem::path& fileName);
+// The reading itself, for any source of lines: nextLine gives the next line without its line
+// break (an empty text past the end) or throws EDescriptorFile.
+bool readBl3FileHeaderLines(const std::function<std::string()>& nextLine, TBl3FileHeader& header);
+// A line without the CR of its CR LF.
+std::string withoutCarriageReturn(std::string line);
+
+// The whole text of the descriptor file named in UTF-8; EDescriptorFile naming the file when
+// it cannot be opened or read (a folder, for instance).
+std::string readDescriptorFile(const std::string& fileName);
 
 }  // namespace qor

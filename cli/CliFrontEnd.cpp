@@ -1,7 +1,5 @@
 #include "cli/CliFrontEnd.h"
 
-#include <filesystem>
-
 #include "catalogue/Catalogue.h"
 #include "catalogue/DescriptorFile.h"
 #include "engine/Notifications.h"
@@ -81,8 +79,7 @@ RunFacts CliFrontEnd::facts() const {
 bool selectDescriptorFile(const std::string& fileName, std::ostream& err) {
     selectedFirmwareIndex = -1;
     try {
-        readLoadedFileHeader(
-            std::filesystem::path(std::u8string(fileName.begin(), fileName.end())));
+        readLoadedFileHeader(fileName);
     } catch (const EDescriptorFile& e) {
         err << "qor-ble-update-cli: " << e.what() << "\n";
         return false;

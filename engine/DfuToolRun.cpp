@@ -1,8 +1,6 @@
 // Transfer of a kind-5 image: the DFU tool that the program carries runs as a hidden child
 // process on the released serial port; its output lines become progress and report lines.
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -16,6 +14,7 @@
 #include "engine/console/OruPipe.h"
 #include "engine/console/OruPipeFilters.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Resource.h"
 #include "platform/TempFiles.h"
 
@@ -33,11 +32,9 @@ std::string argument(const std::string& text) {
 }
 
 void writeFile(const std::string& fileName, const std::uint8_t* data, std::size_t size) {
-    std::ofstream file(fileName, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    file.close();
-    if (!file) {
-        throw std::runtime_error("Cannot write " + fileName);
+    std::string error;
+    if (!platform::writeWholeFile(fileName, data, size, error)) {
+        throw std::runtime_error("Cannot write " + fileName + ": " + error);
     }
 }
 
@@ -63,9 +60,8 @@ class ToolFiles {
 
     // A failed deletion is ignored: the file may still be in use.
     void remove() {
-        std::error_code ignored;
-        std::filesystem::remove(tool_, ignored);
-        std::filesystem::remove(package_, ignored);
+        platform::deleteFile(tool_);
+        platform::deleteFile(package_);
         platform::removeToolDirectory(directory_);
     }
 

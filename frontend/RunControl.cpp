@@ -1,21 +1,15 @@
 #include "frontend/RunControl.h"
 
 #include <exception>
-#include <filesystem>
 
 #include "catalogue/Catalogue.h"
 #include "engine/RunState.h"
+#include "platform/Files.h"
 
 namespace qor {
 namespace {
 
 constexpr int kCloseWidth = 139;
-
-// File names arrive as UTF-8 from every front end; on Windows a narrow path would be read in
-// the ANSI code page instead.
-std::filesystem::path pathFromUtf8(const std::string& name) {
-    return std::filesystem::path(std::u8string(name.begin(), name.end()));
-}
 
 }  // namespace
 
@@ -85,12 +79,11 @@ void RunControl::fileVersionClicked() {
     if (fileName.empty()) {
         return;
     }
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(pathFromUtf8(fileName), ignored)) {
+    if (platform::fileKind(fileName) != platform::FileKind::Regular) {
         return;
     }
     try {
-        readLoadedFileHeader(pathFromUtf8(fileName));
+        readLoadedFileHeader(fileName);
     } catch (const std::exception& e) {
         FView.showError(e.what());
         return;
@@ -112,7 +105,7 @@ bool RunControl::prepareRun(const std::string& fileName) {
     selectedFirmwareIndex = -1;
     if (!fileName.empty()) {
         try {
-            readLoadedFileHeader(pathFromUtf8(fileName));
+            readLoadedFileHeader(fileName);
         } catch (const std::exception& e) {
             FView.descriptorUnreadable(e.what());
             return false;

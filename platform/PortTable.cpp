@@ -1,7 +1,9 @@
 #include "platform/PortTable.h"
 
 #include <cstdlib>
-#include <fstream>
+#include <string_view>
+
+#include "platform/Files.h"
 
 namespace qor::platform {
 namespace {
@@ -19,8 +21,13 @@ std::vector<SerialDevice> readSerialDevices() {
         return readSystemSerialDevices();
     }
     std::vector<SerialDevice> devices;
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
+    std::string text;
+    std::string error;
+    readWholeFile(file, text, error);
+    for (std::string_view rest = text; !rest.empty();) {
+        const std::size_t end = rest.find('\n');
+        std::string line(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -35,7 +42,9 @@ std::vector<SerialDevice> readSerialDevices() {
 
 bool serialDevicesReadable() {
     const char* file = tableFile();
-    return file == nullptr ? systemSerialDevicesReadable() : std::ifstream(file).good();
+    std::string text;
+    std::string error;
+    return file == nullptr ? systemSerialDevicesReadable() : readWholeFile(file, text, error);
 }
 
 }  // namespace qor::platform

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <stdexcept>
 #include <string>
 
@@ -53,9 +52,37 @@ PrivateTempDirectory::PrivateTempDirectory() {
     }
 }
 
+namespace {
+
+// Removes a folder with everything in it, as far as it can.
+void removeTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found{};
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                  (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+            if (isFolder) {
+                removeTree(path);
+            } else {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
 PrivateTempDirectory::~PrivateTempDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(widen(path_)), ignored);
+    removeTree(widen(path_));
 }
 
 }  // namespace qor::platform

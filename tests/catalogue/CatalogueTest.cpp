@@ -43,7 +43,7 @@ class TempFile {
         std::ofstream(path_, std::ios::binary) << text;
     }
     ~TempFile() { std::filesystem::remove(path_); }
-    const std::filesystem::path& path() const { return path_; }
+    std::string path() const { return path_.string(); }
 
   private:
     static inline int counter_ = 0;
@@ -135,7 +135,7 @@ TEST(Catalogue, UnopenableDescriptorFiles) {
     std::filesystem::remove(missing);
     for (const std::filesystem::path& path : {missing, std::filesystem::temp_directory_path()}) {
         try {
-            readLoadedFileHeader(path);
+            readLoadedFileHeader(path.string());
             ADD_FAILURE() << path << " was read";
         } catch (const EDescriptorFile& e) {
             EXPECT_NE(std::string(e.what()).find(path.filename().string()), std::string::npos)

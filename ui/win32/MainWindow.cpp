@@ -5,8 +5,6 @@
 // after windows.h, which it needs
 #include <dbt.h>
 
-#include <filesystem>
-
 #include "engine/Notifications.h"
 #include "engine/RunState.h"
 #include "frontend/PortNames.h"
@@ -36,7 +34,9 @@ constexpr int kStatusHeight = 19;
 std::wstring programFolder() {
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    return std::filesystem::path(std::wstring(path, n)).parent_path().wstring();
+    const std::wstring file(path, n);
+    const std::size_t separator = file.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : file.substr(0, separator);
 }
 
 std::string openFileDialog(HWND hOwner, const std::wstring& initialDir) {
