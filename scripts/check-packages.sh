@@ -142,11 +142,31 @@ expect "files under Program Files" "$(printf '%s\n' "${programs[@]}" Uninstall.e
 shortcuts=("Uninstall $product.lnk")
 if [[ " ${programs[*]} " == *" qor-ble-update.exe "* ]]; then shortcuts+=("$product.lnk"); fi
 expect "Start menu" "$(printf '%s\n' "${shortcuts[@]}" | sort)" "$(ls -A "$menu" 2>/dev/null | sort)"
+# Each program stands alone: it imports only DLLs that every Windows has.
+system_dlls=" advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll
+ oleaut32.dll shell32.dll user32.dll ws2_32.dll "
 for program in "${programs[@]}"; do
     resource="$(x86_64-w64-mingw32-windres -i "$installed/$program" -J coff -O rc 2>/dev/null |
         sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"/\1/p')"
     expect "$program version resource" "$version" "$resource"
+    imports="$(x86_64-w64-mingw32-objdump -p "$installed/$program" |
+        sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')"
+    foreign=""
+    for dll in $imports; do [[ $system_dlls == *" $dll"[[:space:]]* ]] || foreign+=" $dll"; done
+    if [[ -n $imports && -z $foreign ]]; then
+        pass "$program imports system DLLs only: $imports"
+    else
+        fail "$program imports${foreign:- nothing}"
+    fi
 done
+if [[ " ${programs[*]} " == *" qor-ble-update.exe "* ]]; then
+    window_size="$(stat -c %s "$installed/qor-ble-update.exe")"
+    if ((window_size < 1536 * 1024)); then
+        pass "qor-ble-update.exe with the DFU tool inside: $window_size bytes (under 1.5 MB)"
+    else
+        fail "qor-ble-update.exe is $window_size bytes, not under 1.5 MB"
+    fi
+fi
 registered() {
     wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$product" \
         >/dev/null 2>&1
