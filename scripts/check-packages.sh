@@ -175,6 +175,10 @@ if registered; then pass "Apps & features entry"; else fail "no Apps & features 
 cli="C:\\Program Files\\$product\\qor-ble-update-cli.exe"
 expect "installed qor-ble-update-cli.exe --version" "qor-ble-update-cli $version" \
     "$(wine "$cli" --version | tr -d '\r')"
+if [[ " ${programs[*]} " == *" qor-ble-update.exe "* ]]; then
+    expect "installed qor-ble-update.exe --version" "qor-ble-update $version" \
+        "$(wine "C:\\Program Files\\$product\\qor-ble-update.exe" --version | tr -d '\r')"
+fi
 if wine "$cli" --firmware | tr -d '\r' | grep -q ' 2\.05 '; then
     pass "installed qor-ble-update-cli.exe --firmware lists the built-in image"
 else
