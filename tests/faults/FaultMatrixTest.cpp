@@ -596,8 +596,12 @@ class FaultMatrixTest : public ::testing::TestWithParam<FaultCase> {
         readInfoOnlyFlag = false;
     }
 
+    // The port is a link of the case's own. Pseudo-terminal numbers are shared by every process
+    // of the machine: after the case's terminal has gone (a port that vanishes), another test's
+    // new simulator may get its number, and a run reopening the number would talk to that one.
     sim::Config configFor(const FaultCase& c) const {
         sim::Config config;
+        config.linkPath = linkPath();
         if (c.transfer == Transfer::Block) {
             config.bootloader = sim::BootloaderKind::Block;
         }
@@ -605,8 +609,10 @@ class FaultMatrixTest : public ::testing::TestWithParam<FaultCase> {
         return config;
     }
 
-    std::string portFor(const FaultCase& c, const sim::test::RunningSim& logger) const {
-        return c.port == PortSetup::Missing ? (tmp_ / "no-such-port").string() : logger.path();
+    // Beside the temporary directory, which the runs must leave empty.
+    std::string linkPath() const { return tmp_.string() + "-port"; }
+    std::string portFor(const FaultCase& c) const {
+        return c.port == PortSetup::Missing ? (tmp_ / "no-such-port").string() : linkPath();
     }
 
     // Leaves a result row for the table script.
@@ -646,7 +652,7 @@ struct Observation {
 TEST_P(FaultMatrixTest, EndsAsSpecified) {
     const FaultCase& c = GetParam();
     sim::test::RunningSim logger(configFor(c));
-    const std::string port = portFor(c, logger);
+    const std::string port = portFor(c);
     std::optional<test::ScopedBuiltinEntry> blockImage;
     if (c.transfer == Transfer::Block) {
         blockImage.emplace(kBlockImage, blockImageBytes(), kBlockImageLength, kBlockImageLength,
@@ -834,7 +840,7 @@ ProgramResult runProgram(const std::string& program, const std::string& args) {
 TEST_P(FaultMatrixProgramTest, ExitStatus) {
     const FaultCase& c = GetParam();
     sim::test::RunningSim logger(configFor(c));
-    const std::string port = portFor(c, logger);
+    const std::string port = portFor(c);
     platform::SerialHandle held = platform::kInvalidSerialHandle;
     if (c.port == PortSetup::HeldByAnother) {
         held = platform::serialOpen(port, 9600);
