@@ -177,7 +177,7 @@ for m in "${modes[@]}"; do
             { n++; t += $3; if ($3 > w) w = $3; if ($2 == "ok") ok++; if ($2 == "false") f++ }
             END { printf "%d %.3f %.3f %d\n", ok, n ? t / n : 0, w, f }' "$results")
         [[ "$name" == clean ]] && clean_mean="$mean"
-        ratio="$(awk -v a="$mean" -v b="$clean_mean" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')"
+        ratio="$(awk -v a="$mean" -v b="$clean_mean" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
         printf "%-26s %5d/%-3d %9.2f %9.2f %11s %7d\n" "$name" "$ok" "$count" "$mean" "$worst" \
             "$ratio" "$false_reports"
         failed_seeds="$(awk '$2 != "ok" { printf "%s%s:%s", sep, $1, $2; sep = " " }' "$results")"
