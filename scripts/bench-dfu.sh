@@ -213,6 +213,9 @@ if ((windows)); then
     cc -shared -fPIC -O2 -o "$modem" "$root/tests/win32/PtyModemLines.c" -ldl
     wine=(env "LD_PRELOAD=$modem" bash "$root/scripts/wine-run.sh" --prefix "$prefix")
     WINEPREFIX="$prefix" "$server" -k 2>/dev/null || true
+    # The server works in the prefix: it must exist before the server starts (wine-run.sh boots
+    # it on first use).
+    mkdir -p "$prefix"
     WINEPREFIX="$prefix" LD_PRELOAD="$modem" "$server" -f -p </dev/null >/dev/null 2>&1 &
     server_pid=$!
     # Ready once it has made its socket, in the directory it works in.
