@@ -28,13 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private X display; Xvfb writes its number once it is ready.
-Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
+source "$root/scripts/desktop.sh"
+start_desktop "$work" 800x600
 
 port="$work/ttyQOR0"
 "$sim" --once --realtime --link "$port" >"$work/sim.out" 2>"$out/sim.log" &

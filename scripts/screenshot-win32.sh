@@ -24,7 +24,7 @@ out="${1:-/tmp/qor-win32-screenshots}"
 exe="$windows_build/ui/win32/qor-ble-update.exe"
 sim="$host_build/tools/sim/qor-logger-sim"
 bash "$root/scripts/install-deps.sh" screenshots wine windows
-for tool in Xvfb xdotool import convert openbox cc x86_64-w64-mingw32-gcc; do
+for tool in Xvfb xdotool import convert openbox xprop cc x86_64-w64-mingw32-gcc; do
     command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
 done
 [[ -f $exe ]] || { echo "build qor-ble-update.exe into $windows_build first" >&2; exit 2; }
@@ -43,13 +43,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A private X display; Xvfb writes its number once it is ready.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 50); do [[ -s $work/display ]] && break; sleep 0.1; done
-export DISPLAY=":$(cat "$work/display")"
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
+source "$root/scripts/desktop.sh"
+start_desktop "$work" 1024x768
 
 # Modem lines for the simulator's pseudo-terminal, as the Windows tests have them
 # (tests/win32/PtyModemLines.c), and a lister of the program's top-level windows.
