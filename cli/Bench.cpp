@@ -179,9 +179,7 @@ void Bench::start(const std::string& port) {
     if (!ok) {
         row.facts.outcome = "The run could not be started: " + platform::errorText(error);
         output_.runLine(port, row.facts.outcome);
-        if (json_.is_open()) {
-            json_ << jsonLine(row) << "\n" << std::flush;
-        }
+        appendRecord(row);
         return;
     }
     output_.runStarted(port);
@@ -211,14 +209,18 @@ bool Bench::collectEnded() {
                                 std::to_string(status) + ")" +
                                 (job.lastLine.empty() ? "" : ": " + job.lastLine);
         }
-        if (json_.is_open()) {
-            // Each run as soon as it has ended, so that the record survives whatever comes next.
-            json_ << jsonLine(row) << "\n" << std::flush;
-        }
+        appendRecord(row);
         output_.runEnded(job.port);
         it = running_.erase(it);
     }
     return running_.empty();
+}
+
+void Bench::appendRecord(const BenchRow& row) {
+    if (json_.is_open()) {
+        // Each run as soon as it has ended, so that the record survives whatever comes next.
+        json_ << jsonLine(row) << "\n" << std::flush;
+    }
 }
 
 void Bench::cancelRunning() {

@@ -46,6 +46,8 @@ class Bench {
     // Rows for the runs that have ended; false while any run goes on.
     bool collectEnded();
     void cancelRunning();
+    // The run's line in the --json file, when there is one.
+    void appendRecord(const BenchRow& row);
     // Watch mode: the offered ports now; those that were not there before start once they
     // have been seen twice in a row, so that a port that is still being set up is left alone.
     void lookForArrivals();

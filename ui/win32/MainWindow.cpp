@@ -328,7 +328,6 @@ bool TfrmMain::readInfoOnlyTicked() const {
 }
 
 void TfrmMain::showRunState(bool running) {
-    FRunning = running;
     // The focus moves off what the new state disables or hides, so the keyboard still works.
     const HWND focus = childOf(FhWnd, GetFocus());
     EnableWindow(btnProg, !running);
@@ -407,7 +406,7 @@ void TfrmMain::showMessageWindow(const std::string& text) {
 
 void TfrmMain::setProgressBar(int position) {
     SendMessageW(ProgressBar1, PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    if (FRunning) {
+    if (runInProgress()) {
         FSeams.taskbarProgress(FApplication.handle(), position);
     }
 }

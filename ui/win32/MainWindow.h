@@ -144,7 +144,6 @@ class TfrmMain : private RunView {
     RunControl FRunControl;
     std::wstring FOpenDialogDir;
     bool FCentred = false;
-    bool FRunning = false;
     HWND FFocus = nullptr;  // the control that had the focus when the window was deactivated
 
     TfrmInfo* frmInfo_ = nullptr;
